@@ -7,7 +7,9 @@
 
 namespace quorvel {
 
-enum Control : int {
+// Used as control::GRAVAR, apart from the routines of the same names.
+namespace control {
+enum : int {
   SHEET1 = 1,
   TAB1 = 2,
   V_NOME_CPD_PROMPT = 3,
@@ -31,6 +33,7 @@ enum Control : int {
   V_DIVISOR = 21,
   GRAVAR = 22,
 };
+}  // namespace control
 
 inline constexpr std::string_view kProgramKey = "quorvel$quorv001";
 inline constexpr std::string_view kMainWindowName = "P1$QUICKWINDOW";
