@@ -24,4 +24,9 @@ class SerialLibrary {
   virtual std::int32_t Func041(std::int32_t port) = 0;
 };
 
+// The part of a result that callers look at: its low 16 bits as a signed number.
+constexpr std::int16_t resultCode(std::int32_t result) {
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(result & 0xFFFF));
+}
+
 }  // namespace quorvel

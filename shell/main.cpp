@@ -1,0 +1,60 @@
+// quorvel: reads the weight from a scale on a serial port and hands it to other
+// software through a shared INI file.
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+
+#include "capture/procedure.hpp"
+#include "platform/host.hpp"
+#include "platform/serial_port.hpp"
+#include "platform/window/qt_window.hpp"
+#include "shell/program.hpp"
+
+namespace {
+
+bool started = false;
+
+// Qt ends the process on a fatal message, such as a display it cannot reach.
+// Before the window runs, say so in one line and fail, rather than abort.
+void startupMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtFatalMsg && !started) {
+    std::fprintf(stderr, "quorvel: cannot start the window system: %s\n",
+                 message.section('\n', 0, 0).toLocal8Bit().constData());
+    std::_Exit(2);
+  }
+  if (type != QtDebugMsg && type != QtInfoMsg)
+    std::fprintf(stderr, "quorvel: %s\n", message.toLocal8Bit().constData());
+}
+
+bool displayConfigured() {
+  const auto set = [](const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr && *v != '\0';
+  };
+  return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!displayConfigured()) {
+    std::fprintf(stderr, "quorvel: no display: DISPLAY and WAYLAND_DISPLAY are not set\n");
+    return 2;
+  }
+  qInstallMessageHandler(startupMessages);
+  QApplication app(argc, argv);
+  started = true;
+
+  quorvel::TermiosSerial serial;
+  quorvel::QtWindowFactory windows;
+  quorvel::NoDesktopSettings desktop;
+  quorvel::Services services{serial, windows, quorvel::GetComputerNameA};
+
+  bool ran = false;
+  quorvel::runProgramBody(desktop, [&] { ran = quorvel::MAIN(services); });
+  if (!ran) {
+    std::fprintf(stderr, "quorvel: the main window could not be built\n");
+    return 1;
+  }
+  return 0;
+}
