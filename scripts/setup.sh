@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-wine locales xvfb xauth xdotool x11-apps
+  fonts-wine locales xvfb xauth xdotool x11-apps xclip python3-xlib imagemagick
 )
 
 missing=()
