@@ -77,11 +77,6 @@ bool deviceGone(int error) {
   return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE || error == EBADF;
 }
 
-std::string portsEntry(int port) {
-  return LER_INI("Portas", "COM" + std::to_string(static_cast<long long>(port) + 1), "",
-                 "quorvel.ini");
-}
-
 }  // namespace
 
 int SerialSystem::open(const char* path, int flags) {
@@ -113,7 +108,12 @@ SerialSystem& SerialSystem::real() {
   return system;
 }
 
-TermiosSerial::TermiosSerial() : TermiosSerial(portsEntry) {}
+std::string TermiosSerial::configuredDevice(int port) {
+  return LER_INI("Portas", "COM" + std::to_string(static_cast<long long>(port) + 1), "",
+                 "quorvel.ini");
+}
+
+TermiosSerial::TermiosSerial() : TermiosSerial(configuredDevice) {}
 
 TermiosSerial::TermiosSerial(DeviceMap devices, SerialSystem& system)
     : devices_(std::move(devices)), sys_(system) {}

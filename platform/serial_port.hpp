@@ -73,6 +73,9 @@ class TermiosSerial final : public SerialLibrary {
 
   // Devices from the section "Portas" of quorvel.ini.
   TermiosSerial();
+  // The value of "COMn" in the section "Portas" of quorvel.ini for port n - 1;
+  // empty when there is none.
+  static std::string configuredDevice(int port);
   // Devices from `devices`; an empty name falls back to /dev/ttyS(port).
   explicit TermiosSerial(DeviceMap devices, SerialSystem& system = SerialSystem::real());
   ~TermiosSerial() override;

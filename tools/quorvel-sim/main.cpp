@@ -388,13 +388,18 @@ int run(const Options& o) {
   finished = !stopRequested;
 
   // Closing the pseudo-terminal hangs up its reader and discards what it has
-  // not read yet; give the reader time to take the last lines.
+  // not read yet; give the reader time to take the last lines. The kernel
+  // counts bytes as waiting only once it has moved them into the line
+  // discipline, so "nothing waits" must hold twice, a moment apart.
   if (finished && terminal >= 0) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    int waiting = 0;
-    while (!stopRequested && std::chrono::steady_clock::now() < deadline &&
-           ::ioctl(terminal, FIONREAD, &waiting) == 0 && waiting > 0)
-      pause(std::chrono::milliseconds(20));
+    int quiet = 0;
+    while (!stopRequested && quiet < 2 && std::chrono::steady_clock::now() < deadline) {
+      pause(std::chrono::milliseconds(50));
+      int waiting = 0;
+      if (::ioctl(terminal, FIONREAD, &waiting) != 0) break;
+      quiet = waiting == 0 ? quiet + 1 : 0;
+    }
   }
 
   if (!o.link.empty()) {
