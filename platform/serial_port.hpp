@@ -13,7 +13,8 @@
 //   speed is set as such), parity 0 none / 1 odd / 2 even, data bits 5 to 8,
 //   stop bits 1 or 2. 0, EBADF for a port not claimed, EINVAL for a value out of
 //   range or settings the device refuses, else the errno of the failed call. A
-//   pseudo-terminal has no framing: its 8-bit read-back is accepted.
+//   pseudo-terminal has no framing: its 8-bit read-back is accepted. While the
+//   device is gone the settings are kept for its return, and the result is 0.
 // Func084 releases a claimed port; a port not claimed is left alone. Always 0;
 //   the window handle is recorded at the claim but not checked.
 // Func062 counts the bytes waiting in the layer's buffer, refilled by one read
