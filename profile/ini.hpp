@@ -1,0 +1,53 @@
+#pragma once
+// Profile (INI) files, read and written by the rules of the Windows profile
+// functions so that Windows software keeps reading what is written here.
+//
+// Bytes are Windows-1252 and pass through unchanged. Section and key arguments
+// lose leading and trailing spaces; names match without regard to letter case
+// (ASCII and the Windows-1252 accented letters). Nothing is cached: each call
+// opens, reads or rewrites and lets go of the file.
+//
+// Reading: a missing, unreadable or non-regular file, a missing section or a
+// missing entry gives the default less its trailing spaces. Only the first
+// 16 MiB of a file are looked at. Reading never creates or changes a file.
+//
+// Writing edits the file in place: every byte other than the entry's line stays
+// as it was. The new content goes to a temporary file in the same folder, which
+// is renamed over the old one under an exclusive lock on the old file, so
+// readers see the old file or the new one and concurrent writers (other
+// processes, other hosts of a shared folder) do not undo each other's entries.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+// Plain-path layer: `file` is used as it is.
+std::string readProfileString(std::string_view section, std::string_view key,
+                              std::string_view defaultValue, const std::filesystem::path& file);
+
+// Written: the file holds the new value. Unchanged: the entry already had that
+// value (text after '=', trimmed, byte for byte); the file was not touched, not
+// even its time stamp. Refused: the arguments would break the format (see
+// whyRefused); nothing was done. Failed: missing folder, read-only file or
+// folder, a file over 16 MiB, an I/O error; the old file is as it was, no
+// temporary file is left, and errno holds the cause.
+enum class WriteResult { Written, Unchanged, Refused, Failed };
+WriteResult writeProfileString(std::string_view section, std::string_view key,
+                               std::string_view value, const std::filesystem::path& file);
+
+// Why a write of these arguments is refused, or nothing when it is not: a CR or
+// LF anywhere, a key holding '=' or starting with ';' or '[', a section name
+// holding ']'.
+std::optional<std::string_view> whyRefused(std::string_view section, std::string_view key,
+                                           std::string_view value);
+
+// The system's two operations. `file` is a Windows-style name, resolved by
+// resolveProfileName. Neither reports anything: a write that fails is dropped.
+std::string LER_INI(std::string_view section, std::string_view key, std::string_view defaultValue,
+                    std::string_view file);
+void ESCREVER_INI(std::string_view section, std::string_view key, std::string_view value,
+                  std::string_view file);
+
+}  // namespace quorvel

@@ -1,0 +1,39 @@
+#include "profile/profile_system.hpp"
+
+#include <stdio.h>
+#include <unistd.h>
+
+namespace quorvel {
+namespace {
+
+const ProfileSystem kReal{
+    [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
+    ::read,
+    ::write,
+    ::close,
+    ::fstat,
+    ::stat,
+    ::lstat,
+    [](int fd, struct flock* lock) { return ::fcntl(fd, F_OFD_SETLKW, lock); },
+    ::fchmod,
+    ::fchown,
+    ::rename,
+    [](const char* from, const char* to) {
+      return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+    },
+    ::link,
+    ::unlink,
+};
+
+ProfileSystem active = kReal;
+
+}  // namespace
+
+const ProfileSystem& realProfileSystem() {
+  return kReal;
+}
+ProfileSystem& profileSystem() {
+  return active;
+}
+
+}  // namespace quorvel
