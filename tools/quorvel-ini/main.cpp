@@ -1,0 +1,89 @@
+// quorvel-ini: one profile value from the command line, by the same rules as the
+// program itself.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "profile/ini.hpp"
+
+namespace {
+
+constexpr std::string_view kHelp =
+    "Usage: quorvel-ini get SECTION KEY DEFAULT FILE\n"
+    "       quorvel-ini set SECTION KEY VALUE FILE\n"
+    "\n"
+    "Reads or writes one value of a profile (INI) file, the format of the Quorvel\n"
+    "configuration file and hand-off file.\n"
+    "\n"
+    "  get  prints the value followed by a newline; a missing file, section or\n"
+    "       entry prints DEFAULT (less its trailing spaces).\n"
+    "  set  writes the value in place: every other line of the file stays as it\n"
+    "       was. The file is created in an existing folder when missing.\n"
+    "\n"
+    "FILE is a plain path, used as given.\n"
+    "Section and key names match regardless of letter case.\n"
+    "\n"
+    "Encoding: names and values are Windows-1252 bytes, passed through unchanged.\n"
+    "The configuration section and key spelled with accents must be given as\n"
+    "Windows-1252 bytes, not UTF-8, for example in bash:\n"
+    "  quorvel-ini get $'Configura\\xe7\\xe3o' $'Balan\\xe7a' '' ~/.config/quorvel/quorvel.ini\n"
+    "\n"
+    "Exit status: 0 on success (also when the value was already there),\n"
+    "1 when a write is refused or fails, 2 on wrong usage.\n";
+
+void say(std::FILE* to, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), to);
+}
+
+int usage(std::string_view problem) {
+  say(stderr, "quorvel-ini: ");
+  say(stderr, problem);
+  say(stderr, "\nTry 'quorvel-ini --help'.\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    say(stdout, kHelp);
+    return 0;
+  }
+  if (argc < 2) return usage("missing command (get or set)");
+  const std::string_view command = argv[1];
+  if (command != "get" && command != "set")
+    return usage("unknown command: " + std::string(command));
+  if (argc != 6) return usage(std::string(command) + " takes four arguments");
+
+  const std::string_view section = argv[2];
+  const std::string_view key = argv[3];
+  const std::string_view text = argv[4];
+  const std::string_view file = argv[5];
+  if (command == "get") {
+    say(stdout, quorvel::readProfileString(section, key, text, file) + "\n");
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+
+  switch (quorvel::writeProfileString(section, key, text, file)) {
+    case quorvel::WriteResult::Written:
+    case quorvel::WriteResult::Unchanged:
+      return 0;
+    case quorvel::WriteResult::Refused:
+      say(stderr, "quorvel-ini: write refused: ");
+      say(stderr, quorvel::whyRefused(section, key, text).value_or("invalid arguments"));
+      say(stderr, "\n");
+      return 1;
+    case quorvel::WriteResult::Failed: {
+      const int error = errno;
+      say(stderr, "quorvel-ini: cannot write ");
+      say(stderr, file);
+      say(stderr, ": ");
+      say(stderr, std::strerror(error));
+      say(stderr, "\n");
+      return 1;
+    }
+  }
+  return 1;
+}
