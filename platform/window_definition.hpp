@@ -26,9 +26,9 @@ struct ControlDef {
   int x, y, w, h;
   bool readOnly = false;
   bool disabled = false;   // when the window opens
-  std::optional<std::uint32_t> background;  // 0xRRGGBB
-  std::string_view tooltip;
-  std::string_view entries;  // a drop-down list's fixed entries: "A|B|C"
+  std::optional<std::uint32_t> background{};  // 0xRRGGBB
+  std::string_view tooltip{};
+  std::string_view entries{};  // a drop-down list's fixed entries: "A|B|C"
   int dropRows = 0;          // rows of an opened drop-down list
   Justify justify = Justify::Left;
 };
