@@ -87,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
         StreamCase{"Dig", "DIG", 10, "+0001500\r", "+0001500", 1'500'000, kNameLength, "1500"},
         StreamCase{"FilWithPoint", "FIL", 10, " 0012.50\r", " 0012.50", 12'500, kNameLength,
                    "12.5"},
-        StreamCase{"FilNegativeWritesNothing", "FIL", 10, "-0012.50\r", "-0012.50", 0, kNameLength,
+        StreamCase{"FilNegativeWritesNothing", "FIL", 10, "-0012.50\r", "-0012.50", -12'500, kNameLength,
                    nullptr},
         StreamCase{"Tol", "TOL", 10, "001500\r", "001500", 1'500'000, kNameLength, "1500"},
         StreamCase{"TolSevenCharacters", "TOL", 10, "0015000\r", "0015000", 0, kNameLength,
