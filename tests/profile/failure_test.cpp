@@ -1,0 +1,351 @@
+// Writes that cannot be carried out: the old file stays as it was and no
+// temporary file is left. Failures of single system calls are injected through
+// the profile system table.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "profile/ini.hpp"
+#include "profile/profile_system.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace quorvel {
+namespace {
+
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+const std::string kStart = "; keep\r\n[S]\r\nk=1\r\n";
+
+std::vector<std::string> folderEntries(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    names.push_back(e.path().filename().string());
+  return names;
+}
+
+struct stat statOf(const std::filesystem::path& p) {
+  struct stat st {};
+  EXPECT_EQ(::stat(p.c_str(), &st), 0);
+  return st;
+}
+
+TEST(WriteFailure, MissingFolderCreatesNothing) {
+  TempDir dir;
+  errno = 0;
+  EXPECT_EQ(writeProfileString("S", "k", "v", dir / "none" / "p.ini"), WriteResult::Failed);
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_TRUE(folderEntries(dir.path()).empty());
+}
+
+TEST(WriteFailure, SameValueKeepsTimeStampAndInode) {
+  TempDir dir;
+  const auto file = dir / "p.ini";
+  writeFile(file, kStart);
+  const timespec old[2] = {{978307200, 0}, {978307200, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), old, 0), 0);
+  ::chmod(file.c_str(), 0640);
+  const struct stat before = statOf(file);
+
+  EXPECT_EQ(writeProfileString("s", "K", "1", file), WriteResult::Unchanged);
+  const struct stat same = statOf(file);
+  EXPECT_EQ(same.st_ino, before.st_ino);
+  EXPECT_EQ(same.st_mtim.tv_sec, before.st_mtim.tv_sec);
+  EXPECT_EQ(same.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+
+  // A change replaces the file and keeps its permission bits.
+  EXPECT_EQ(writeProfileString("S", "k", "2", file), WriteResult::Written);
+  const struct stat after = statOf(file);
+  EXPECT_NE(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"p.ini"});
+}
+
+TEST(WriteFailure, FileOverSixteenMegabytesIsNotRewritten) {
+  TempDir dir;
+  const auto file = dir / "big.ini";
+  const std::string big = kStart + std::string((std::size_t{16} << 20) + 1, 'x');
+  writeFile(file, big);
+  errno = 0;
+  EXPECT_EQ(writeProfileString("S", "k", "2", file), WriteResult::Failed);
+  EXPECT_EQ(errno, EFBIG);
+  EXPECT_EQ(std::filesystem::file_size(file), big.size());
+  EXPECT_EQ(readProfileString("S", "k", "d", file), "1");
+  EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"big.ini"});
+}
+
+TEST(WriteFailure, NonRegularFilesAreNeitherReadNorWritten) {
+  TempDir dir;
+  const auto fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+  EXPECT_EQ(readProfileString("S", "k", "d", fifo), "d");  // and does not hang
+  EXPECT_EQ(writeProfileString("S", "k", "v", fifo), WriteResult::Failed);
+  EXPECT_EQ(readProfileString("S", "k", "d", dir.path()), "d");
+  EXPECT_EQ(writeProfileString("S", "k", "v", dir.path()), WriteResult::Failed);
+  EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"fifo"});
+}
+
+TEST(WriteFailure, LinkStaysALink) {
+  TempDir dir;
+  const auto target = dir / "real.ini";
+  const auto link = dir / "link.ini";
+  writeFile(target, kStart);
+  std::filesystem::create_symlink(target, link);
+  EXPECT_EQ(writeProfileString("S", "k", "2", link), WriteResult::Written);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(readFile(target), "; keep\r\n[S]\r\nk=2\r\n");
+}
+
+// Runs the write in a child without privileges, so that permission bits count
+// even when the tests run as root.
+WriteResult writeAsNobody(const std::filesystem::path& file) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
+    ::_exit(static_cast<int>(writeProfileString("S", "k", "2", file)));
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_NE(WEXITSTATUS(status), 100) << "cannot drop privileges";
+  return static_cast<WriteResult>(WEXITSTATUS(status));
+}
+
+struct PermissionCase {
+  const char* name;
+  mode_t folderMode;
+  mode_t fileMode;
+};
+
+class ReadOnly : public testing::TestWithParam<PermissionCase> {};
+
+TEST_P(ReadOnly, LeavesFileAndFolderAsTheyWere) {
+  TempDir dir;
+  const auto folder = dir / "f";
+  const auto file = folder / "p.ini";
+  std::filesystem::create_directory(folder);
+  writeFile(file, kStart);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(file.c_str(), GetParam().fileMode), 0);
+  ASSERT_EQ(::chmod(folder.c_str(), GetParam().folderMode), 0);
+  const struct stat before = statOf(file);
+
+  EXPECT_EQ(writeAsNobody(file), WriteResult::Failed);
+  ::chmod(folder.c_str(), 0755);
+  EXPECT_EQ(readFile(file), kStart);
+  EXPECT_EQ(statOf(file).st_ino, before.st_ino);
+  EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"p.ini"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Profile, ReadOnly,
+                         testing::Values(PermissionCase{"File", 0777, 0444},
+                                         PermissionCase{"Folder", 0555, 0666}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// Injected failures. The table entries call the real functions unless a test
+// arms a failure; one fault at a time.
+struct Fault {
+  int errorNumber = 0;
+  int skip = 0;   // calls that pass before the failures start
+  int times = 0;  // calls that fail
+  int calls = 0;
+  bool strike() {
+    ++calls;
+    if (calls <= skip || calls > skip + times) return false;
+    errno = errorNumber;
+    return true;
+  }
+};
+Fault fault;
+std::function<void()> onNoReplace;  // runs before the exclusive rename
+int shortWrites = 0;
+
+class Injected : public testing::Test {
+ protected:
+  void SetUp() override {
+    fault = Fault{};
+    onNoReplace = nullptr;
+    shortWrites = 0;
+    writeFile(file, kStart);
+  }
+  void TearDown() override { profileSystem() = realProfileSystem(); }
+  void expectUntouched() {
+    EXPECT_EQ(readFile(file), kStart);
+    EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"p.ini"});
+  }
+  TempDir dir;
+  std::filesystem::path file = dir / "p.ini";
+};
+
+void armRead() {
+  profileSystem().read = [](int fd, void* b, size_t n) -> ssize_t {
+    return fault.strike() ? -1 : realProfileSystem().read(fd, b, n);
+  };
+}
+void armWrite() {
+  profileSystem().write = [](int fd, const void* b, size_t n) -> ssize_t {
+    if (fault.strike()) return -1;
+    if (shortWrites > 0 && n > 1) --shortWrites, n = 1;
+    return realProfileSystem().write(fd, b, n);
+  };
+}
+
+struct FaultCase {
+  const char* name;
+  void (*arm)();
+  int errorNumber;
+  int times;
+  WriteResult expected;
+};
+
+const FaultCase kFaultCases[] = {
+    {"ReadInterrupted", armRead, EINTR, 2, WriteResult::Written},
+    {"ReadError", armRead, EIO, 1, WriteResult::Failed},
+    {"WriteInterrupted", armWrite, EINTR, 3, WriteResult::Written},
+    {"DiskFull", armWrite, ENOSPC, 1, WriteResult::Failed},
+    {"OpenInterrupted",
+     [] {
+       profileSystem().open = [](const char* p, int f, mode_t m) {
+         return fault.strike() ? -1 : realProfileSystem().open(p, f, m);
+       };
+     },
+     EINTR, 1, WriteResult::Written},
+    {"LockInterrupted",
+     [] {
+       profileSystem().lock = [](int fd, struct flock* l) {
+         return fault.strike() ? -1 : realProfileSystem().lock(fd, l);
+       };
+     },
+     EINTR, 3, WriteResult::Written},
+    {"NoLocks",
+     [] {
+       profileSystem().lock = [](int fd, struct flock* l) {
+         return fault.strike() ? -1 : realProfileSystem().lock(fd, l);
+       };
+     },
+     ENOLCK, 1, WriteResult::Failed},
+    {"PermissionsNotCopied",
+     [] {
+       profileSystem().fchmod = [](int fd, mode_t m) {
+         return fault.strike() ? -1 : realProfileSystem().fchmod(fd, m);
+       };
+     },
+     EPERM, 1, WriteResult::Failed},
+    {"CloseOfTemporaryReportsError",  // as network file systems do for a lost write
+     [] {
+       profileSystem().close = [](int fd) {
+         const int r = realProfileSystem().close(fd);
+         return fault.strike() ? -1 : r;
+       };
+     },
+     EIO, 1, WriteResult::Failed},
+    {"RenameFails",
+     [] {
+       profileSystem().rename = [](const char* a, const char* b) {
+         return fault.strike() ? -1 : realProfileSystem().rename(a, b);
+       };
+     },
+     EXDEV, 1, WriteResult::Failed},
+};
+
+class InjectedFault : public Injected, public testing::WithParamInterface<FaultCase> {};
+
+TEST_P(InjectedFault, OldFileOrNewFileNeverHalf) {
+  const FaultCase& c = GetParam();
+  fault.errorNumber = c.errorNumber;
+  fault.times = c.times;
+  c.arm();
+  errno = 0;
+  EXPECT_EQ(writeProfileString("S", "k", "2", file), c.expected);
+  EXPECT_GE(fault.calls, c.times);
+  if (c.expected == WriteResult::Failed) {
+    EXPECT_EQ(errno, c.errorNumber);
+    expectUntouched();
+  } else {
+    EXPECT_EQ(readFile(file), "; keep\r\n[S]\r\nk=2\r\n");
+    EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"p.ini"});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Profile, InjectedFault, testing::ValuesIn(kFaultCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(Injected, ShortWritesAreCompleted) {
+  armWrite();
+  shortWrites = 5;
+  EXPECT_EQ(writeProfileString("S", "k", "2", file), WriteResult::Written);
+  EXPECT_EQ(shortWrites, 0);
+  EXPECT_EQ(readFile(file), "; keep\r\n[S]\r\nk=2\r\n");
+}
+
+TEST_F(Injected, ReadingRetriesInterruptionsAndGivesDefaultOnError) {
+  armRead();
+  fault.errorNumber = EINTR;
+  fault.times = 1;
+  EXPECT_EQ(readProfileString("S", "k", "d", file), "1");
+  fault = Fault{EIO, 0, 1};
+  EXPECT_EQ(readProfileString("S", "k", "d", file), "d");
+}
+
+TEST_F(Injected, FileReplacedBeforeLockIsOpenedAgain) {
+  // The name shows another file than the one locked, once: another writer
+  // replaced it in between. The write must start over on the new file.
+  profileSystem().stat = [](const char* p, struct stat* st) {
+    const int r = realProfileSystem().stat(p, st);
+    if (fault.strike()) ++st->st_ino;
+    return r;
+  };
+  fault.times = 1;
+  int opens = 0;
+  static int* openCount = &opens;
+  profileSystem().open = [](const char* p, int f, mode_t m) {
+    if ((f & O_ACCMODE) == O_RDWR) ++*openCount;
+    return realProfileSystem().open(p, f, m);
+  };
+  EXPECT_EQ(writeProfileString("S", "k", "2", file), WriteResult::Written);
+  EXPECT_EQ(opens, 2);
+  EXPECT_EQ(readFile(file), "; keep\r\n[S]\r\nk=2\r\n");
+}
+
+TEST_F(Injected, FileCreatedByAnotherWriterMeanwhileIsEdited) {
+  const auto fresh = dir / "new.ini";
+  static const std::filesystem::path* target = &fresh;
+  onNoReplace = [] { writeFile(*target, "[T]\r\nx=1\r\n"); };
+  profileSystem().renameNoReplace = [](const char* a, const char* b) {
+    if (onNoReplace) std::exchange(onNoReplace, nullptr)();
+    return realProfileSystem().renameNoReplace(a, b);
+  };
+  EXPECT_EQ(writeProfileString("S", "k", "v", fresh), WriteResult::Written);
+  EXPECT_EQ(readFile(fresh), "[T]\r\nx=1\r\n[S]\r\nk=v\r\n");
+  EXPECT_EQ(folderEntries(dir.path()).size(), 2u);
+}
+
+TEST_F(Injected, NewFileWithoutExclusiveRenameIsLinked) {
+  const auto fresh = dir / "new.ini";
+  profileSystem().renameNoReplace = [](const char*, const char*) {
+    errno = EINVAL;
+    return -1;
+  };
+  EXPECT_EQ(writeProfileString("S", "k", "v", fresh), WriteResult::Written);
+  EXPECT_EQ(readFile(fresh), "[S]\r\nk=v\r\n");
+  EXPECT_EQ(folderEntries(dir.path()).size(), 2u);
+}
+
+TEST_F(Injected, NewFileFailureLeavesNothing) {
+  const auto fresh = dir / "new.ini";
+  armWrite();
+  fault = Fault{ENOSPC, 0, 1};
+  EXPECT_EQ(writeProfileString("S", "k", "v", fresh), WriteResult::Failed);
+  EXPECT_EQ(errno, ENOSPC);
+  expectUntouched();
+}
+
+}  // namespace
+}  // namespace quorvel
