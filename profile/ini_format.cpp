@@ -52,8 +52,9 @@ class LineReader {
   bool next(Line& line) {
     if (pos_ >= bytes_.size()) return false;
     line.begin = pos_;
-    std::size_t e = bytes_.find_first_of("\r\n", pos_);
-    if (e == std::string_view::npos) {
+    std::size_t e = pos_;
+    while (e < bytes_.size() && bytes_[e] != '\r' && bytes_[e] != '\n') ++e;
+    if (e == bytes_.size()) {
       line.end = line.next = bytes_.size();
     } else {
       line.end = e;
@@ -122,7 +123,10 @@ std::optional<std::string_view> findProfileValue(std::string_view bytes, std::st
   Line line{};
   bool inSection = false;
   while (lines.next(line)) {
-    const Parsed p = parse(lines.text(line));
+    const std::string_view raw = lines.text(line);
+    // Outside the section only headers matter.
+    if (!inSection && trimBlanks(raw).substr(0, 1) != "[") continue;
+    const Parsed p = parse(raw);
     if (p.kind == Kind::Header) {
       if (inSection) return std::nullopt;  // the first section of a name wins
       inSection = sameProfileName(p.name, section);
