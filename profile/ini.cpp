@@ -302,23 +302,41 @@ std::optional<std::string_view> whyRefused(std::string_view section, std::string
   return std::nullopt;
 }
 
-std::string readProfileString(std::string_view section, std::string_view key,
-                              std::string_view defaultValue, const std::filesystem::path& file) {
-  const std::string fallback(trimTrailingSpaces(defaultValue));
+namespace {
+
+// The bytes of a regular file, up to the size limit; nothing when it cannot be read.
+std::optional<std::string> readProfileBytes(const std::filesystem::path& file) {
   const std::string& path = file.native();
-  if (path.empty() || path.find('\0') != std::string::npos) return fallback;
+  if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
   // Non-blocking so that a FIFO under this name cannot hang the caller.
   Fd fd(openRetrying(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK, 0));
-  if (!fd.valid()) return fallback;
+  if (!fd.valid()) return std::nullopt;
   struct stat st {};
-  if (sys().fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return fallback;
+  if (sys().fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   std::string bytes;
   bool complete = false;
   if (!readUpTo(fd.get(), static_cast<std::size_t>(st.st_size), kMaxBytes, bytes, complete))
-    return fallback;
-  fd.reset();
-  const auto value = findProfileValue(bytes, section, key);
-  return value ? std::string(*value) : fallback;
+    return std::nullopt;
+  return bytes;
+}
+
+}  // namespace
+
+std::string readProfileString(std::string_view section, std::string_view key,
+                              std::string_view defaultValue, const std::filesystem::path& file) {
+  const std::optional<std::string> bytes = readProfileBytes(file);
+  const auto value = bytes ? findProfileValue(*bytes, section, key) : std::nullopt;
+  return value ? std::string(*value) : std::string(trimTrailingSpaces(defaultValue));
+}
+
+bool profileHolds(std::string_view section, std::span<const ProfileEntry> entries,
+                  std::string_view file) {
+  const std::optional<std::string> bytes = readProfileBytes(resolveProfileName(file));
+  if (!bytes) return false;
+  for (const ProfileEntry& e : entries)
+    if (whyRefused(section, e.key, e.value) || editProfile(*bytes, section, e.key, e.value))
+      return false;
+  return true;
 }
 
 WriteResult writeProfileString(std::string_view section, std::string_view key,

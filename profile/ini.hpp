@@ -18,6 +18,7 @@
 // processes, other hosts of a shared folder) do not undo each other's entries.
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,17 @@ WriteResult writeProfileString(std::string_view section, std::string_view key,
 // holding ']'.
 std::optional<std::string_view> whyRefused(std::string_view section, std::string_view key,
                                            std::string_view value);
+
+// True when every entry of `entries` already holds its value in `section` of
+// `file` (a Windows-style name, as for LER_INI), so that writing them would
+// change nothing. One read, no lock: writers replace the file whole, so what is
+// read is one consistent version. False when the file cannot be read.
+struct ProfileEntry {
+  std::string_view key;
+  std::string_view value;
+};
+bool profileHolds(std::string_view section, std::span<const ProfileEntry> entries,
+                  std::string_view file);
 
 // The system's two operations. `file` is a Windows-style name, resolved by
 // resolveProfileName. Neither reports anything: a write that fails is dropped.

@@ -50,8 +50,13 @@ void drainSerial(CaptureState& s, SerialLibrary& serial, WindowRuntime& window) 
 void writeHandOff(const CaptureState& s) {
   const std::string file = std::string(s.V_PASTA.view()) + "\\quorvel.txt";
   const std::string section = "Pesagem." + std::string(s.V_NOME_CPD.view());
+  const std::string peso = s.V_PESO.toShortestText();
+  // While the weight stands still, which is most of the day, one read finds both
+  // values in place and the file is left alone.
+  const std::array<ProfileEntry, 2> entries{{{"Ativo", "1"}, {"Peso", peso}}};
+  if (profileHolds(section, entries, file)) return;
   ESCREVER_INI(section, "Ativo", "1", file);
-  ESCREVER_INI(section, "Peso", s.V_PESO.toShortestText(), file);
+  ESCREVER_INI(section, "Peso", peso, file);
 }
 
 }  // namespace

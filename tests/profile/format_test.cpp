@@ -2,6 +2,7 @@
 // file), applies writes and compares the result and the final bytes exactly.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -215,6 +216,35 @@ TEST_P(ReadFormat, Value) {
 
 INSTANTIATE_TEST_SUITE_P(Profile, ReadFormat, testing::ValuesIn(kReadCases),
                          [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+TEST(ProfileHolds, TrueOnlyWhenNoEntryWouldChange) {
+  test::TempDir dir;
+  const std::string file = (dir / "h.txt").string();
+  test::writeFile(file, "[Pesagem.WS2]\r\nPeso=2\r\n[pesagem.ws1]\r\n ativo = 1 \r\nPeso=\"12.5\"\r\n");
+  struct Case {
+    const char* section;
+    const char* ativo;
+    const char* peso;
+    bool holds;
+  };
+  for (const Case& c : {Case{"Pesagem.WS1", "1", "\"12.5\"", true},
+                        Case{" PESAGEM.WS1 ", "1", "\"12.5\"", true},
+                        Case{"Pesagem.WS1", "1", "12.5", false},  // the quotes are part of it
+                        Case{"Pesagem.WS1", "2", "\"12.5\"", false},
+                        Case{"Pesagem.WS3", "1", "2", false},
+                        Case{"Pesagem.WS1", "1\r\n", "\"12.5\"", false}}) {
+    const std::array<ProfileEntry, 2> entries{{{"Ativo", c.ativo}, {"Peso", c.peso}}};
+    EXPECT_EQ(profileHolds(c.section, entries, file), c.holds) << c.section << " " << c.peso;
+  }
+  const std::array<ProfileEntry, 1> one{{{"Peso", "2"}}};
+  EXPECT_FALSE(profileHolds("Pesagem.WS2", one, (dir / "missing.txt").string()));
+}
 
 }  // namespace
 }  // namespace quorvel
