@@ -448,7 +448,10 @@ void QtWindow::display(int control) {
     if (edit->hasFocus() && edit->isModified()) return;
     const QString shown = fromBytes(c->picture->format(*c->field));
     // A number wider than its picture is shown whole; typing stays limited.
-    edit->setMaxLength(std::max(c->picture->width, static_cast<int>(shown.size())));
+    // setMaxLength sets the text again, which would drop the user's selection
+    // on every timer tick: only when the limit changes.
+    const int maxLength = std::max(c->picture->width, static_cast<int>(shown.size()));
+    if (edit->maxLength() != maxLength) edit->setMaxLength(maxLength);
     if (edit->text() != shown) {
       edit->setText(shown);
       edit->setCursorPosition(0);
