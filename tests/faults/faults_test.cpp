@@ -187,7 +187,7 @@ TEST_F(HandOffFault, FullDiskKeepsTheOldFileAndWritingResumesWhenThereIsRoom) {
   }
   const std::string before = test::readFile(file_);
 
-  // A weight text long enough that the new file cannot fit where the old one was.
+  // The new file needs a block of its own, and none is free.
   for (int i = 0; i < 3; ++i) tick(i == 0 ? "9999.9" : "");
   EXPECT_EQ(test::readFile(file_), before);
   EXPECT_EQ(namesIn(folder_), (std::set<std::string>{"enchimento", "quorvel.txt"}));
