@@ -60,9 +60,9 @@ class WindowTest : public testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w->frame()));
     w->frame()->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(w->frame()));
-    const std::vector<Event> first = drain();
-    ASSERT_FALSE(first.empty());
-    EXPECT_EQ(first.front(), (Event{event::OpenWindow, 0}));
+    opening = drain();
+    ASSERT_FALSE(opening.empty());
+    EXPECT_EQ(opening.front(), (Event{event::OpenWindow, 0}));
   }
 
   // Every event delivered until `ms` have passed (0: only those waiting now).
@@ -129,6 +129,7 @@ class WindowTest : public testing::Test {
 
   CaptureState s;
   QtWindowFactory factory;
+  std::vector<Event> opening;  // the events that opening brought
   std::unique_ptr<WindowRuntime> runtime;
   QtWindow* w = nullptr;
 };
@@ -452,6 +453,16 @@ TEST_F(WindowTest, ButtonPressFindsPendingEditsStored) {
   EXPECT_TRUE(has(events, {event::Rejected, control::V_VELOCIDADE}));
   EXPECT_FALSE(has(events, {event::Accepted, control::GRAVAR}));
   EXPECT_EQ(s.V_VELOCIDADE, 4800);
+}
+
+TEST_F(WindowTest, ActivationAndRestoringAskForADisplay) {
+  open();
+  EXPECT_TRUE(has(opening, {event::GainFocus, 0}));
+  w->frame()->showMinimized();
+  QTest::qWait(50);
+  EXPECT_FALSE(has(drain(), {event::Redisplay, 0}));
+  w->frame()->showNormal();
+  EXPECT_EQ(waitFor(event::Redisplay), (Event{event::Redisplay, 0}));
 }
 
 TEST_F(WindowTest, SelectingAPromptFocusesItsControlAndReportsIt) {
