@@ -16,9 +16,9 @@
 // alert key, 1 for a button, 21 then 2 (control 1) when another tab is chosen,
 // 257 when a control gets the focus, 26 when input is refused, 513 for the
 // frame's close box (the window stays open until close()) and whatever post()
-// queues. The definition and the fields must outlive the window. Pending edits are accepted before
-// a button's event is queued; when one is refused, the button press is dropped and only the 26 is
-// delivered.
+// queues. Pending edits are accepted before a button's event is queued; when
+// one is refused, the press is dropped and only the 26 is delivered. The
+// definition and the fields must outlive the window.
 #include <deque>
 #include <memory>
 #include <optional>
