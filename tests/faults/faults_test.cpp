@@ -204,7 +204,10 @@ TEST_F(HandOffFault, FullDiskKeepsTheOldFileAndWritingResumesWhenThereIsRoom) {
 // section is lost or torn.
 TEST_F(HandOffFault, WritersKilledMidWriteLoseNothingOfTheOthers) {
   // Names a writer might have used for its temporary file, left from a crash.
-  for (const char* name : {"quorvel.txt.tmp", ".quorvel.txt.a1b2c3", "quorvel.txt~"}) {
+  const std::string ownPattern = ".quorvel.txt." + std::to_string(::getpid()) + ".1.12345";
+  for (const std::string& name :
+       {std::string("quorvel.txt.tmp"), std::string(".quorvel.txt.a1b2c3"),
+        std::string("quorvel.txt~"), ownPattern}) {
     test::writeFile(folder_ / name, "[Pesagem.BALANCA01]\r\nPeso=meio escr");
   }
   const std::set<std::string> leftovers = namesIn(folder_);
