@@ -175,7 +175,11 @@ int TermiosSerial::apply(int fd, const LineSettings& s) {
   t.c_cc[VTIME] = 0;
   const auto code = standardSpeed(s.speed);
   if (::cfsetspeed(&t, code.value_or(B38400)) < 0) return EINVAL;
-  if (sys_.tcsetattr(fd, &t) < 0) return errno;
+  if (sys_.tcsetattr(fd, &t) < 0) {
+    // glibc answers EINVAL when what took differs from what was asked, which a
+    // pseudo-terminal that keeps 8 bits does once it is raw: judge the read-back.
+    if (errno != EINVAL || !isPseudoTerminal(fd)) return errno;
+  }
 
   if (!code) {
     Termios2 t2{};

@@ -1,6 +1,7 @@
 // The serial layer against real pseudo-terminals.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -151,6 +152,25 @@ TEST(TermiosSerial, SetsUpAnyLineAPseudoTerminalTakes) {
     pty.write("\x83z\r");
     EXPECT_EQ(drain(serial, 0, 3), "\x83z\r");
   }
+}
+
+TEST(TermiosSerial, SetsUpSevenBitsOnATerminalThatIsAlreadyRaw) {
+  // The simulator holds its terminal side open in raw mode; a second set-up of
+  // the same line, as after a restart, must take as the first did.
+  Pty pty;
+  const int held = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(held, 0);
+  termios raw{};
+  ASSERT_EQ(::tcgetattr(held, &raw), 0);
+  ::cfmakeraw(&raw);
+  ASSERT_EQ(::tcsetattr(held, TCSANOW, &raw), 0);
+  TermiosSerial serial(devices({{0, pty.path()}}));
+  for (int start = 0; start < 2; ++start) {
+    ASSERT_EQ(serial.Func012(0, 0), 0);
+    EXPECT_EQ(serial.Func001(0, 9600, 0, 7, 1), 0) << "start " << start;
+    EXPECT_EQ(serial.Func084(0, 0), 0);
+  }
+  ::close(held);
 }
 
 TEST(TermiosSerial, DrainsALargeBurstByteForByteFromItsBuffer) {
