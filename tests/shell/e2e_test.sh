@@ -46,7 +46,8 @@ step="scale simulator"
 pids+=($!)
 wait_for 10 test -e "$work/scale" || fail "the simulator did not start"
 
-export XDG_CONFIG_HOME="$work/config"
+export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 ini="$XDG_CONFIG_HOME/quorvel/quorvel.ini"
 mkdir -p "$(dirname "$ini")" "$work/handoff"
 printf '[Configura\xe7\xe3o]\r\nPasta=%s\r\nBalan\xe7a=Precision\r\nPorta=1\r\nVelocidade=9600\r\n[Portas]\r\nCOM1=%s\r\n' \
@@ -75,7 +76,7 @@ focus_field_showing() {
   return 1
 }
 close_from_frame() {
-  python3 "$here/wm_close.py" "$wid"
+  /usr/bin/python3 "$here/wm_close.py" "$wid"
   local rc=0
   wait_for 10 bash -c "! kill -0 $qpid 2>/dev/null" || fail "the window did not close"
   wait "$qpid" || rc=$?
@@ -88,7 +89,7 @@ wait_for 10 peso_is 12.5 || fail "hand-off file: $(cat "$handoff" 2>/dev/null)"
 focus_field_showing '^12,500$' || fail "the window shows no weight of 12,500"
 
 step="Ctrl+K opens the configuration tab"
-key ctrl+k ctrl+Next
+key ctrl+k ctrl+Tab
 focus_field_showing '^10$' || fail "the divisor field is not reachable"
 
 step="a changed divisor applies at the next tick"

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Asks a window to close as a window manager's close box does (WM_DELETE_WINDOW)."""
 import sys
 
