@@ -98,7 +98,7 @@ void naiveWrite(const fs::path& file, const std::string& name, const std::string
   }
 }
 
-WriterResult runWriter(int index, const fs::path& folder, const fs::path& ready,
+WriterResult runWriter(int index, int writers, const fs::path& folder, const fs::path& ready,
                        Clock::time_point start, Clock::time_point end, bool naive) {
   quorvel::CaptureState s;
   s.FLAG_ABERTA = 1;
@@ -110,7 +110,7 @@ WriterResult runWriter(int index, const fs::path& folder, const fs::path& ready,
 
   WriterResult r;
   // Spread the workstations over the tick, as real timers would be.
-  Clock::time_point next = start + kTick * index / 32;
+  Clock::time_point next = start + kTick * index / writers;
   for (int k = 0; next < end; ++k, next += kTick) {
     std::this_thread::sleep_until(next);
     serial.feed(tolLine(k) + "\r");
@@ -347,8 +347,8 @@ int main(int argc, char** argv) {
 
   std::vector<std::pair<pid_t, int>> writerProcs, readerProcs;
   for (int i = 0; i < writers; ++i) {
-    writerProcs.push_back(
-        spawn<WriterResult>([&, i] { return runWriter(i, folder, ready, start, end, naive); }));
+    writerProcs.push_back(spawn<WriterResult>(
+        [&, i] { return runWriter(i, writers, folder, ready, start, end, naive); }));
   }
   for (int i = 0; i < readers; ++i) {
     readerProcs.push_back(
