@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 #include <utility>
 
 #include "profile/ini_format.hpp"
@@ -20,6 +21,7 @@ namespace {
 // Profile files are a few lines per section; anything larger is not one of ours
 // and is neither read past this point nor rewritten.
 constexpr std::size_t kMaxBytes = std::size_t{16} << 20;
+constexpr auto kLockWait = std::chrono::seconds(2);
 // A writer that keeps finding the file replaced under it gives up eventually.
 constexpr int kMaxAttempts = 1000;
 
@@ -117,13 +119,23 @@ bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// Writers hold the lock for a read and a rename, well under a millisecond. One
+// that holds it much longer (a stalled host on a network share) must not freeze
+// the capture: after kLockWait the write fails, and the next one tries again.
 bool lockExclusive(int fd) {
   struct flock lock {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
+  const auto deadline = std::chrono::steady_clock::now() + kLockWait;
   for (;;) {
     if (sys().lock(fd, &lock) == 0) return true;
-    if (errno != EINTR) return false;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EACCES) return false;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      errno = ETIMEDOUT;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
 

@@ -32,7 +32,8 @@ std::string readProfileString(std::string_view section, std::string_view key,
 // value (text after '=', trimmed, byte for byte); the file was not touched, not
 // even its time stamp. Refused: the arguments would break the format (see
 // whyRefused); nothing was done. Failed: missing folder, read-only file or
-// folder, a file over 16 MiB, an I/O error; the old file is as it was, no
+// folder, a file over 16 MiB, an I/O error, another writer holding the lock
+// for over two seconds (ETIMEDOUT); the old file is as it was, no
 // temporary file is left, and errno holds the cause.
 enum class WriteResult { Written, Unchanged, Refused, Failed };
 WriteResult writeProfileString(std::string_view section, std::string_view key,

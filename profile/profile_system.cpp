@@ -14,7 +14,7 @@ const ProfileSystem kReal{
     ::fstat,
     ::stat,
     ::lstat,
-    [](int fd, struct flock* lock) { return ::fcntl(fd, F_OFD_SETLKW, lock); },
+    [](int fd, struct flock* lock) { return ::fcntl(fd, F_OFD_SETLK, lock); },
     ::fchmod,
     ::fchown,
     ::rename,

@@ -16,7 +16,7 @@ struct ProfileSystem {
   int (*fstat)(int fd, struct stat* st);
   int (*stat)(const char* path, struct stat* st);
   int (*lstat)(const char* path, struct stat* st);
-  int (*lock)(int fd, struct flock* lock);  // fcntl(fd, F_OFD_SETLKW, lock)
+  int (*lock)(int fd, struct flock* lock);  // fcntl(fd, F_OFD_SETLK, lock): does not wait
   int (*fchmod)(int fd, mode_t mode);
   int (*fchown)(int fd, uid_t owner, gid_t group);
   int (*rename)(const char* from, const char* to);

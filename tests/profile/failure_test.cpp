@@ -1,14 +1,17 @@
 // Writes that cannot be carried out: the old file stays as it was and no
 // temporary file is left. Failures of single system calls are injected through
 // the profile system table.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "profile/ini.hpp"
@@ -345,6 +348,57 @@ TEST_F(Injected, NewFileFailureLeavesNothing) {
   EXPECT_EQ(writeProfileString("S", "k", "v", fresh), WriteResult::Failed);
   EXPECT_EQ(errno, ENOSPC);
   expectUntouched();
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// Another writer's lock: an open file description of its own on the file.
+class HeldLock {
+ public:
+  explicit HeldLock(const std::filesystem::path& file)
+      : fd_(::open(file.c_str(), O_RDWR | O_CLOEXEC)) {
+    struct flock l {};
+    l.l_type = F_WRLCK;
+    l.l_whence = SEEK_SET;
+    EXPECT_EQ(::fcntl(fd_, F_OFD_SETLK, &l), 0);
+  }
+  ~HeldLock() { release(); }
+  HeldLock(const HeldLock&) = delete;
+  HeldLock& operator=(const HeldLock&) = delete;
+  void release() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+TEST(WriteLock, WaitsForAnotherWriterButNotForever) {
+  test::TempDir dir;
+  const auto file = dir / "h.txt";
+  test::writeFile(file, kStart);
+  {
+    HeldLock other(file);
+    std::thread releaser([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      other.release();
+    });
+    EXPECT_EQ(writeProfileString("S", "k", "2", file), WriteResult::Written);
+    releaser.join();
+  }
+  HeldLock stalled(file);
+  const auto start = std::chrono::steady_clock::now();
+  errno = 0;
+  EXPECT_EQ(writeProfileString("S", "k", "3", file), WriteResult::Failed);
+  EXPECT_EQ(errno, ETIMEDOUT);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(test::readFile(file), "; keep\r\n[S]\r\nk=2\r\n");
+  EXPECT_EQ(folderEntries(dir.path()).size(), 1u);
 }
 
 }  // namespace
