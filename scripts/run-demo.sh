@@ -24,7 +24,8 @@ cleanup() {
   echo
   echo "demo: stopped; removed $work"
 }
-trap cleanup INT TERM EXIT
+trap 'cleanup; exit 0' INT TERM
+trap cleanup EXIT
 
 # A weight that moves: a ramp from 0 to 25 kg in steps of 0.5.
 "$bin/tools/quorvel-sim/quorvel-sim" --brand "$brand" --ramp 0:25:0.5 --interval 300 \
@@ -35,6 +36,7 @@ for _ in $(seq 50); do [ -e "$work/scale" ] && break; sleep 0.1; done
 
 # The configuration file is Windows-1252: "Configuração" and "Balança" as bytes.
 export XDG_CONFIG_HOME="$work/config"
+[ -n "${XDG_RUNTIME_DIR:-}" ] || { export XDG_RUNTIME_DIR="$work/runtime"; mkdir -m 700 "$XDG_RUNTIME_DIR"; }
 mkdir -p "$XDG_CONFIG_HOME/quorvel" "$work/handoff"
 printf '[Configura\xe7\xe3o]\r\nPasta=%s\r\nBalan\xe7a=%s\r\nPorta=1\r\nVelocidade=9600\r\nDivisor=10\r\n[Portas]\r\nCOM1=%s\r\n' \
   "$work/handoff" "$brand" "$work/scale" >"$XDG_CONFIG_HOME/quorvel/quorvel.ini"
