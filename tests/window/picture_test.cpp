@@ -142,6 +142,17 @@ struct StoreCase {
   const char* value;  // the field afterwards, as Fields::value gives it
 };
 
+template <std::size_t N>
+void expectStores(const StoreCase (&cases)[N]) {
+  for (const StoreCase& c : cases) {
+    SCOPED_TRACE(std::string(c.picture) + " <- '" + c.input + "'");
+    Fields f;
+    f.text = "old";
+    ASSERT_EQ(Picture::parse(c.picture)->store(c.input, f.ref(c.field)), c.accepted);
+    EXPECT_EQ(f.value(c.field), c.value);
+  }
+}
+
 TEST(Picture, StoresAdmittedInput) {
   const StoreCase cases[] = {
       {"s5", 't', "abcdefg", true, "abcde"},
@@ -170,13 +181,7 @@ TEST(Picture, StoresAdmittedInput) {
       {"n4", 't', " 0042 ", true, "0042"},
       {"s3", 'i', "12", true, "12"},
   };
-  for (const StoreCase& c : cases) {
-    SCOPED_TRACE(std::string(c.picture) + " <- '" + c.input + "'");
-    Fields f;
-    f.text = "old";
-    ASSERT_EQ(Picture::parse(c.picture)->store(c.input, f.ref(c.field)), c.accepted);
-    EXPECT_EQ(f.value(c.field), c.value);
-  }
+  expectStores(cases);
 }
 
 TEST(Picture, RefusesInputThePictureDoesNotAdmitAndKeepsTheField) {
@@ -199,13 +204,7 @@ TEST(Picture, RefusesInputThePictureDoesNotAdmitAndKeepsTheField) {
       {"n4", 't', "x", false, "old"},
       {"s3", 'i', "abc", false, "7"},
   };
-  for (const StoreCase& c : cases) {
-    SCOPED_TRACE(std::string(c.picture) + " <- '" + c.input + "'");
-    Fields f;
-    f.text = "old";
-    ASSERT_EQ(Picture::parse(c.picture)->store(c.input, f.ref(c.field)), c.accepted);
-    EXPECT_EQ(f.value(c.field), c.value);
-  }
+  expectStores(cases);
 }
 
 }  // namespace
