@@ -7,21 +7,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 bin=${2:-build/default}
-work=$(mktemp -d)
-pids=()
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null; rm -rf "$work"' EXIT
+. scripts/sim-env.sh
 
-display=:$((400 + $$ % 300))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=$display XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
-mkdir -p "$XDG_CONFIG_HOME/quorvel" "$work/handoff" && mkdir -m 700 "$XDG_RUNTIME_DIR"
-"$bin/tools/quorvel-sim/quorvel-sim" --brand TOL --ramp 1:90:0.25 --interval 250 \
-  --link "$work/scale" >/dev/null &
-pids+=($!)
-for _ in $(seq 50); do [ -e "$work/scale" ] && [ -S "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-printf '[Configura\xe7\xe3o]\r\nPasta=%s\r\nBalan\xe7a=TOL\r\nPorta=1\r\nVelocidade=9600\r\n[Portas]\r\nCOM1=%s\r\n' \
-  "$work/handoff" "$work/scale" >"$XDG_CONFIG_HOME/quorvel/quorvel.ini"
+start_xvfb
+start_sim "$bin/tools/quorvel-sim/quorvel-sim" --brand TOL --ramp 1:90:0.25 --interval 250
+mkdir -p "$work/handoff"
+write_config TOL "$work/handoff"
 
 ticks=$(getconf CLK_TCK)
 cpu() { awk '{print $14 + $15}' "/proc/$1/stat"; }
@@ -29,13 +20,13 @@ cpu() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 start=$(date +%s%N)
 "$bin/shell/quorvel" 2>/dev/null &
 pid=$!
-pids+=($pid)
+track $pid
 until xdotool search --onlyvisible --name '^Quorvel 1\.1$' >/dev/null 2>&1; do sleep 0.005; done
 shown=$(date +%s%N)
 printf 'start to window on screen: %d ms\n' $(((shown - start) / 1000000))
 
-for _ in $(seq 100); do [ -s "$work/handoff/quorvel.txt" ] && break; sleep 0.1; done
-sleep 2  # past start-up
+wait_until 10 test -s "$work/handoff/quorvel.txt"
+sleep 2 # past start-up
 c0=$(cpu "$pid") t0=$(date +%s%N)
 sleep "$seconds"
 c1=$(cpu "$pid") t1=$(date +%s%N)

@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian package, unpacks it into a staging root and runs the
 # installed programs from there.
-#   install_test.sh BUILD_DIR QUORVEL_SIM
+#   install_test.sh BUILD_DIR
 set -euo pipefail
-build=$1 sim=$2
-work=$(mktemp -d /tmp/quorvel-install.XXXXXX)
-pids=()
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null; rm -rf "$work"' EXIT
+build=$1
+. "$(dirname "$0")/../../scripts/sim-env.sh"
 fail() { echo "install: $*" >&2; exit 1; }
 
 cpack --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1 ||
@@ -33,17 +31,12 @@ ini=$work/t.ini
   fail "get did not find the entry"
 
 # The installed quorvel, on the offscreen platform, captures from the simulator.
-"$stage/usr/bin/quorvel-sim" --brand DIG --weight 42.5 --interval 100 --link "$work/scale" \
-  >/dev/null 2>&1 &
-pids+=($!)
-export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=offscreen
-mkdir -p "$XDG_CONFIG_HOME/quorvel" "$work/handoff" && mkdir -m 700 "$XDG_RUNTIME_DIR"
-for _ in $(seq 50); do [ -e "$work/scale" ] && break; sleep 0.1; done
-printf '[Configura\xe7\xe3o]\r\nPasta=%s\r\nBalan\xe7a=DIG\r\nPorta=1\r\nVelocidade=9600\r\n[Portas]\r\nCOM1=%s\r\n' \
-  "$work/handoff" "$work/scale" >"$XDG_CONFIG_HOME/quorvel/quorvel.ini"
+export QT_QPA_PLATFORM=offscreen
+start_sim "$stage/usr/bin/quorvel-sim" --brand DIG --weight 42.5 --interval 100
+mkdir -p "$work/handoff"
+write_config DIG "$work/handoff"
 "$stage/usr/bin/quorvel" >"$work/quorvel.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do grep -q $'^Peso=42.5\r$' "$work/handoff/quorvel.txt" 2>/dev/null && break; sleep 0.1; done
-grep -q $'^Peso=42.5\r$' "$work/handoff/quorvel.txt" 2>/dev/null ||
+track $!
+wait_until 10 grep -q $'^Peso=42.5\r$' "$work/handoff/quorvel.txt" ||
   { cat "$work/quorvel.log"; fail "the installed quorvel wrote no weight"; }
 echo "install: $(basename "$deb") installs and runs"

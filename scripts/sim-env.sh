@@ -1,0 +1,61 @@
+# Sourced by the scripts that run Quorvel against the simulator (the demo, the
+# end-to-end and package tests, the screenshots, the footprint): a temporary
+# folder of its own, a virtual X server, the simulator, and a configuration.
+#
+#   . scripts/sim-env.sh          sets work (the folder) and cleans up on exit
+#   start_xvfb                    exports DISPLAY of a new virtual X server
+#   start_sim SIM ARGS...         simulator linked as $work/scale, waits for it
+#   write_config BRAND FOLDER     quorvel.ini in Windows-1252, COM1 = $work/scale
+#   track PID                     stopped on exit
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quorvel.XXXXXX")
+tracked=()
+export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
+mkdir -p "$XDG_CONFIG_HOME/quorvel" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+track() { tracked+=("$1"); }
+
+# Newest first, each gone before the next, so that the program ends before its
+# X server and its simulator do.
+stop_tracked() {
+  local i
+  for ((i = ${#tracked[@]} - 1; i >= 0; i--)); do
+    kill "${tracked[i]}" 2>/dev/null || true
+    wait "${tracked[i]}" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap stop_tracked EXIT
+
+# wait_until SECONDS COMMAND...: true once the command succeeds within the time.
+wait_until() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.1
+  done
+}
+
+start_xvfb() {
+  local n=$((100 + RANDOM % 800))
+  while [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  track $!
+  export DISPLAY=":$n"
+  unset WAYLAND_DISPLAY
+  wait_until 10 test -S "/tmp/.X11-unix/X$n" || { echo "Xvfb did not start" >&2; return 1; }
+}
+
+start_sim() {
+  local sim=$1
+  shift
+  "$sim" "$@" --link "$work/scale" >"$work/sim.log" 2>&1 &
+  track $!
+  wait_until 10 test -e "$work/scale" || { cat "$work/sim.log" >&2; return 1; }
+}
+
+write_config() {
+  printf '[Configura\xe7\xe3o]\r\nPasta=%s\r\nBalan\xe7a=%s\r\nPorta=1\r\nVelocidade=9600\r\nDivisor=10\r\n[Portas]\r\nCOM1=%s\r\n' \
+    "$2" "$1" "$work/scale" >"$XDG_CONFIG_HOME/quorvel/quorvel.ini"
+}
