@@ -13,13 +13,17 @@
 namespace {
 
 bool started = false;
+QString startupWarning;  // the last one, which tells why a start failed
 
 // Qt ends the process on a fatal message, such as a display it cannot reach.
 // Before the window runs, say so in one line and fail, rather than abort.
 void startupMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
-  if (type == QtFatalMsg && !started) {
+  if (!started) {
+    if (type == QtWarningMsg || type == QtCriticalMsg) startupWarning = message;
+    if (type != QtFatalMsg) return;
+    const QString why = startupWarning.isEmpty() ? message : startupWarning;
     std::fprintf(stderr, "quorvel: cannot start the window system: %s\n",
-                 message.section('\n', 0, 0).toLocal8Bit().constData());
+                 why.section('\n', 0, 0).toLocal8Bit().constData());
     std::_Exit(2);
   }
   if (type != QtDebugMsg && type != QtInfoMsg)
