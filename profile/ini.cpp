@@ -11,6 +11,7 @@
 #include <thread>
 #include <utility>
 
+#include "capture/state/text.hpp"
 #include "profile/ini_format.hpp"
 #include "profile/paths.hpp"
 #include "profile/profile_system.hpp"
@@ -27,11 +28,6 @@ constexpr int kMaxAttempts = 1000;
 
 ProfileSystem& sys() {
   return profileSystem();
-}
-
-std::string_view trimTrailingSpaces(std::string_view s) {
-  const auto e = s.find_last_not_of(' ');
-  return e == std::string_view::npos ? std::string_view{} : s.substr(0, e + 1);
 }
 
 // Keeps errno of the failure across the clean-up calls that follow it.

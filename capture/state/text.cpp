@@ -20,12 +20,10 @@ bool Text::append(char c) {
   return true;
 }
 
-namespace {
 std::string_view trimTrailingSpaces(std::string_view s) {
   const auto end = s.find_last_not_of(' ');
   return end == std::string_view::npos ? std::string_view{} : s.substr(0, end + 1);
 }
-}  // namespace
 
 bool sameName(std::string_view a, std::string_view b) {
   return trimTrailingSpaces(a) == trimTrailingSpaces(b);

@@ -42,6 +42,9 @@ class Text {
   std::size_t capacity_;
 };
 
+// `s` without its trailing spaces (spaces only).
+std::string_view trimTrailingSpaces(std::string_view s);
+
 // Comparison of names such as the scale brand: exact and case-sensitive, with
 // trailing spaces not significant.
 bool sameName(std::string_view a, std::string_view b);
