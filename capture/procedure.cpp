@@ -81,8 +81,8 @@ class Procedure {
   void controlEvent(int code, int control) {
     switch (control) {
       case control::SHEET1:
-        if (code == event::Accepted || code == event::NewSelection ||
-            code == event::TabChanging || code == event::Selected)
+        if (code == event::Accepted || code == event::NewSelection || code == event::TabChanging ||
+            code == event::Selected)
           REFRESHWINDOW();
         break;
       case control::CLOSE:
@@ -110,8 +110,8 @@ bool MAIN(Services& services) {
   CaptureState s;
   const WindowDefinition* definition = findWindowDefinition(kProgramKey, kMainWindowName);
   if (definition == nullptr) return false;
-  const std::array<FieldRef, 9> fields{&s.V_NOME_CPD, &s.V_BUFFER,   &s.V_PESO,
-                                       &s.V_TAM,      &s.V_PASTA,    &s.V_BALANCA,
+  const std::array<FieldRef, 9> fields{&s.V_NOME_CPD, &s.V_BUFFER,     &s.V_PESO,
+                                       &s.V_TAM,      &s.V_PASTA,      &s.V_BALANCA,
                                        &s.V_PORTA,    &s.V_VELOCIDADE, &s.V_DIVISOR};
   std::unique_ptr<WindowRuntime> window = services.windows.build(*definition, fields);
   if (!window) return false;

@@ -26,8 +26,8 @@ bool GetComputerNameA(Text& name, std::uint32_t& size);
 class DesktopSettings {
  public:
   virtual ~DesktopSettings() = default;
-  virtual std::int32_t SystemParametersInfoA(std::uint32_t action, std::uint32_t param,
-                                             void* value, std::uint32_t winIni) = 0;
+  virtual std::int32_t SystemParametersInfoA(std::uint32_t action, std::uint32_t param, void* value,
+                                             std::uint32_t winIni) = 0;
 };
 
 // Linux desktops have no full-window-drag setting: every call fails and changes nothing.

@@ -44,8 +44,8 @@ void ABRIR_COM(CaptureState& s, SerialLibrary& serial, WindowRuntime& window) {
     s.FLAG_ABERTA = 1;
     return;
   }
-  window.message(portFailure(s.V_ERRO, s.V_PORTA, " ao iniciar porta COM", ": (INITPORT)."),
-                 "Erro", MessageIcon::Stop);
+  window.message(portFailure(s.V_ERRO, s.V_PORTA, " ao iniciar porta COM", ": (INITPORT)."), "Erro",
+                 MessageIcon::Stop);
   serial.Func084(s.COMPORT, s.WHANDLE);
   s.V_ERRO = 1;
 }

@@ -72,8 +72,8 @@ std::string Decimal::toString(char mark) const {
 
 std::string Decimal::toShortestText() const {
   std::array<char, 64> buf{};
-  const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), toDouble(),
-                               std::chars_format::fixed);
+  const auto r =
+      std::to_chars(buf.data(), buf.data() + buf.size(), toDouble(), std::chars_format::fixed);
   return std::string(buf.data(), r.ptr);
 }
 

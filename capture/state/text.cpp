@@ -29,6 +29,8 @@ bool sameName(std::string_view a, std::string_view b) {
   return trimTrailingSpaces(a) == trimTrailingSpaces(b);
 }
 
-bool hasNonSpace(std::string_view s) { return s.find_first_not_of(' ') != std::string_view::npos; }
+bool hasNonSpace(std::string_view s) {
+  return s.find_first_not_of(' ') != std::string_view::npos;
+}
 
 }  // namespace quorvel
