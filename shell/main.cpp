@@ -46,7 +46,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   qInstallMessageHandler(startupMessages);
-  QApplication app(argc, argv);
+  // The program takes no arguments, and Qt must not act on any of its own
+  // (-platform, -reverse, -style...): it sees the program's name alone.
+  static char fallbackName[] = "quorvel";
+  int qtArgc = 1;
+  char* qtArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : fallbackName, nullptr};
+  QApplication app(qtArgc, qtArgv);
   started = true;
 
   quorvel::TermiosSerial serial;
