@@ -104,6 +104,10 @@ struct EventCase {
   Strings actions;
 };
 
+void PrintTo(const EventCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class EventTable : public testing::TestWithParam<EventCase> {};
 
 TEST_P(EventTable, LeadsToItsAction) {

@@ -25,6 +25,9 @@ class ScriptedSerial : public SerialLibrary {
   // Result of Func062 when set; else the number of scripted reads.
   std::optional<std::int32_t> waitingResult;
   std::vector<std::string> calls;  // set-up and release calls, in order
+  // When set, those calls go here too, so that they fall in one sequence with
+  // another fake's record (a window's log, with its message boxes).
+  std::vector<std::string>* sequence = nullptr;
   int queries = 0;
   int byteReads = 0;
 
@@ -33,18 +36,18 @@ class ScriptedSerial : public SerialLibrary {
   }
 
   std::int32_t Func012(std::int32_t port, std::int32_t window) override {
-    calls.push_back("Func012(" + std::to_string(port) + "," + std::to_string(window) + ")");
+    record("Func012(" + std::to_string(port) + "," + std::to_string(window) + ")");
     return take(claimResults);
   }
   std::int32_t Func001(std::int32_t port, std::int32_t speed, std::int32_t parity,
                        std::int32_t dataBits, std::int32_t stopBits) override {
-    calls.push_back("Func001(" + std::to_string(port) + "," + std::to_string(speed) + "," +
-                    std::to_string(parity) + "," + std::to_string(dataBits) + "," +
-                    std::to_string(stopBits) + ")");
+    record("Func001(" + std::to_string(port) + "," + std::to_string(speed) + "," +
+           std::to_string(parity) + "," + std::to_string(dataBits) + "," +
+           std::to_string(stopBits) + ")");
     return take(setupResults);
   }
   std::int32_t Func084(std::int32_t port, std::int32_t window) override {
-    calls.push_back("Func084(" + std::to_string(port) + "," + std::to_string(window) + ")");
+    record("Func084(" + std::to_string(port) + "," + std::to_string(window) + ")");
     return 0;
   }
   std::int32_t Func062(std::int32_t) override {
@@ -60,6 +63,10 @@ class ScriptedSerial : public SerialLibrary {
   }
 
  private:
+  void record(const std::string& call) {
+    calls.push_back(call);
+    if (sequence != nullptr) sequence->push_back(call);
+  }
   static std::int32_t take(std::deque<std::int32_t>& q) {
     if (q.empty()) return 0;
     const std::int32_t r = q.front();
@@ -79,8 +86,8 @@ class RecordingWindow : public WindowRuntime {
   static constexpr std::int32_t kHandle = 4660;
 
   std::vector<std::string> log;
-  std::deque<ScriptedEvent> script;        // events that accept() delivers in order
-  std::function<void()> onDisplay;         // runs at every display(), to look at the state then
+  std::deque<ScriptedEvent> script;  // events that accept() delivers in order
+  std::function<void()> onDisplay;   // runs at every display(), to look at the state then
   std::function<void(const ScriptedEvent&)> beforeEvent;  // runs as each event is delivered
   int displays = 0;
 
@@ -88,7 +95,8 @@ class RecordingWindow : public WindowRuntime {
   void close() override { log.push_back("close"); }
   bool accept() override {
     if (current_.event == event::CloseWindow) return false;
-    if (script.empty()) current_ = {event::CloseWindow};  // an exhausted script closes
+    if (script.empty())
+      current_ = {event::CloseWindow};  // an exhausted script closes
     else {
       current_ = script.front();
       script.pop_front();
@@ -106,9 +114,7 @@ class RecordingWindow : public WindowRuntime {
     log.push_back("display");
     if (onDisplay) onDisplay();
   }
-  void display(int control) override {
-    log.push_back("display(" + std::to_string(control) + ")");
-  }
+  void display(int control) override { log.push_back("display(" + std::to_string(control) + ")"); }
   void beep() override { log.push_back("beep"); }
   void post(int e) override {
     log.push_back("post(" + std::to_string(e) + ")");
