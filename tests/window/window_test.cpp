@@ -16,12 +16,28 @@
 #include <QTimer>
 #include <array>
 #include <cmath>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "capture/main_window.hpp"
 #include "capture/state/state.hpp"
 #include "platform/window/qt_window.hpp"
+
+// Qt values in failure messages as people read them.
+void PrintTo(const QString& s, std::ostream* os) {
+  *os << '"' << s.toStdString() << '"';
+}
+void PrintTo(const QPoint& p, std::ostream* os) {
+  *os << "(" << p.x() << ", " << p.y() << ")";
+}
+void PrintTo(const QSize& s, std::ostream* os) {
+  *os << s.width() << " x " << s.height();
+}
+void PrintTo(const QRect& r, std::ostream* os) {
+  *os << r.width() << " x " << r.height() << " at (" << r.x() << ", " << r.y() << ")";
+}
 
 namespace quorvel {
 namespace {
@@ -149,75 +165,147 @@ struct Units {
   int baseY;
 };
 
-TEST_F(WindowTest, BuildsEveryControlOfTheDefinitionInItsPlace) {
+// The main window's layout as it must come out, kept apart from the definition
+// that builds it, so that a slip in either shows. Places and sizes in dialog
+// units; auto where the size follows from the text, the picture or the entries.
+enum class Kind { Sheet, Tab, Prompt, Entry, List, Button };
+constexpr int kAutoSize = -1;
+
+struct Layout {
+  int number;
+  const char* name;
+  Kind kind;
+  int on;  // 0 the window, 1 the sheet, else the tab
+  const char* text;
+  const char* picture;
+  int x, y, w, h;
+  bool readOnly;
+  const char* tooltip;
+};
+
+constexpr int A = kAutoSize;
+constexpr bool RO = true;
+// clang-format off
+const Layout kLayout[] = {
+  {1,  "?SHEET1",              Kind::Sheet,  0,  "",             "",      5,   3,   267, 129, false, ""},
+  {2,  "?TAB1",                Kind::Tab,    1,  "Captura Peso", "",      0,   0,   0,   0,   false, ""},
+  {3,  "?V:NOME_CPD:PROMPT",   Kind::Prompt, 2,  "Computador:",  "",      13,  26,  A,   A,   false, ""},
+  {4,  "?V:NOME_CPD",          Kind::Entry,  2,  "",             "s50",   63,  25,  A,   12,  RO,    "Computador"},
+  {5,  "?V:BUFFER:PROMPT",     Kind::Prompt, 2,  "Buffer:",      "",      13,  44,  A,   A,   false, ""},
+  {6,  "?V:BUFFER",            Kind::Entry,  2,  "",             "s254",  63,  43,  184, 12,  RO,    ""},
+  {7,  "?V:PESO:PROMPT",       Kind::Prompt, 2,  "Peso:",        "",      13,  62,  A,   A,   false, ""},
+  {8,  "?V:PESO",              Kind::Entry,  2,  "",             "n15`3", 63,  61,  60,  12,  RO,    ""},
+  {9,  "?V:TAM",               Kind::Entry,  2,  "",             "n2",    251, 43,  A,   12,  RO,    ""},
+  {10, "?CLOSE",               Kind::Button, 2,  "&Fechar",      "",      217, 110, 50,  17,  false, ""},
+  {11, "?CONFIGURACAO",        Kind::Tab,    1,  "Configuração", "",      0,   0,   0,   0,   false, ""},
+  {12, "?V:PASTA:PROMPT",      Kind::Prompt, 11, "Pasta:",       "",      13,  25,  A,   A,   false, ""},
+  {13, "?V:PASTA",             Kind::Entry,  11, "",             "s254",  67,  24,  196, 12,  false, "Pasta"},
+  {14, "?V:BALANCA:PROMPT",    Kind::Prompt, 11, "Balança:",     "",      13,  42,  A,   A,   false, ""},
+  {15, "?V:BALANCA",           Kind::List,   11, "",             "",      67,  41,  A,   12,  false, "Balanca"},
+  {16, "?V:PORTA:PROMPT",      Kind::Prompt, 11, "Porta COM:",   "",      13,  58,  A,   A,   false, ""},
+  {17, "?V:PORTA",             Kind::Entry,  11, "",             "n1",    67,  57,  A,   12,  false, "Porta"},
+  {18, "?V:VELOCIDADE:PROMPT", Kind::Prompt, 11, "Velocidade:",  "",      13,  74,  A,   A,   false, ""},
+  {19, "?V:VELOCIDADE",        Kind::Entry,  11, "",             "n4",    67,  73,  A,   12,  false, "Velocidade"},
+  {20, "?V:DIVISOR:PROMPT",    Kind::Prompt, 11, "Divisor:",     "",      13,  91,  A,   A,   false, ""},
+  {21, "?V:DIVISOR",           Kind::Entry,  11, "",             "n4",    67,  90,  38,  12,  false, "Divisor"},
+  {22, "?GRAVAR",              Kind::Button, 11, "&Gravar",      "",      215, 109, 50,  17,  false, ""},
+};
+// clang-format on
+
+// Characters that a picture holds: the digits after its kind letter.
+int pictureChars(const char* picture) {
+  return std::atoi(picture + 1);
+}
+
+TEST_F(WindowTest, BuildsEveryControlOfTheLayoutInItsPlace) {
   open();
   const Units u(w->frame()->font());
   EXPECT_EQ(w->frame()->windowTitle(), "Quorvel 1.1");
   EXPECT_EQ(w->frame()->size(), QSize(u.x(276), u.y(135)));
   EXPECT_FALSE(w->frame()->windowIcon().isNull());
+  EXPECT_EQ(sheet()->count(), 2);
   EXPECT_EQ(sheet()->currentIndex(), 0);
+  EXPECT_TRUE(sheet()->isTabEnabled(0));
+  EXPECT_FALSE(sheet()->isTabEnabled(1));
+  EXPECT_EQ(w->widget(23), nullptr);
 
-  for (const ControlDef& d : mainWindow().controls) {
-    SCOPED_TRACE(d.number);
-    QWidget* c = w->widget(d.number);
+  for (const Layout& l : kLayout) {
+    SCOPED_TRACE(l.name);
+    QWidget* c = w->widget(l.number);
     ASSERT_NE(c, nullptr);
-    EXPECT_EQ(c->objectName().toStdString(), d.name);
-    EXPECT_EQ(c->toolTip().toStdString(), d.tooltip);
-    switch (d.kind) {
-      case ControlKind::Sheet:
-        ASSERT_NE(qobject_cast<QTabWidget*>(c), nullptr);
+    const QString text = QString::fromUtf8(l.text);
+    EXPECT_EQ(c->objectName(), QString::fromUtf8(l.name));
+    EXPECT_EQ(c->toolTip(), QString::fromUtf8(l.tooltip));
+
+    // Kind, container and text.
+    if (l.kind == Kind::Tab) {
+      EXPECT_EQ(sheet()->indexOf(c), l.number == control::TAB1 ? 0 : 1);
+      EXPECT_EQ(sheet()->tabText(sheet()->indexOf(c)), text);
+      continue;
+    }
+    EXPECT_EQ(c->parentWidget(), l.on == 0 ? w->frame() : w->widget(l.on));
+    switch (l.kind) {
+      case Kind::Sheet:
+        EXPECT_EQ(c, sheet());
         break;
-      case ControlKind::Tab:
-        EXPECT_EQ(sheet()->tabText(sheet()->indexOf(c)).toStdString(), d.text);
-        continue;
-      case ControlKind::Prompt:
+      case Kind::Prompt:
         ASSERT_NE(qobject_cast<QLabel*>(c), nullptr);
-        EXPECT_EQ(qobject_cast<QLabel*>(c)->text().toStdString(), d.text);
-        EXPECT_EQ(qobject_cast<QLabel*>(c)->buddy(), w->widget(d.number + 1));
+        EXPECT_EQ(qobject_cast<QLabel*>(c)->text(), text);
+        EXPECT_EQ(qobject_cast<QLabel*>(c)->buddy(), w->widget(l.number + 1));
         break;
-      case ControlKind::Entry: {
-        auto* e = qobject_cast<QLineEdit*>(c);
-        ASSERT_NE(e, nullptr);
-        EXPECT_EQ(e->maxLength(), Picture::parse(d.picture)->width);
-        EXPECT_EQ(e->isReadOnly(), d.readOnly);
-        const Qt::Alignment h = e->alignment() & Qt::AlignHorizontal_Mask;
-        EXPECT_EQ(h, d.justify == Justify::Right    ? Qt::AlignRight
-                     : d.justify == Justify::Center ? Qt::AlignHCenter
-                                                    : Qt::AlignLeft);
+      case Kind::Entry:
+        ASSERT_NE(edit(l.number), nullptr);
+        EXPECT_EQ(edit(l.number)->maxLength(), pictureChars(l.picture));
+        EXPECT_EQ(edit(l.number)->isReadOnly(), l.readOnly);
         break;
-      }
-      case ControlKind::List:
+      case Kind::List:
         ASSERT_NE(qobject_cast<QComboBox*>(c), nullptr);
         break;
-      case ControlKind::Button:
+      case Kind::Button:
         ASSERT_NE(qobject_cast<QPushButton*>(c), nullptr);
-        EXPECT_EQ(qobject_cast<QPushButton*>(c)->text().toStdString(), d.text);
+        EXPECT_EQ(qobject_cast<QPushButton*>(c)->text(), text);
+        break;
+      case Kind::Tab:
         break;
     }
+
     // Places count from the client area, also inside the tabs.
-    const QPoint at = c->mapTo(w->frame(), QPoint(0, 0));
-    EXPECT_EQ(at, QPoint(u.x(d.x), u.y(d.y)));
-    const QSize hint = c->sizeHint();
-    EXPECT_EQ(c->width(), d.w == kAuto && d.kind == ControlKind::Entry ? c->width()
-                          : d.w == kAuto                               ? hint.width()
-                                                                       : u.x(d.w));
-    EXPECT_EQ(c->height(), d.h == kAuto ? hint.height() : u.y(d.h));
+    EXPECT_EQ(c->mapTo(w->frame(), QPoint(0, 0)), QPoint(u.x(l.x), u.y(l.y)));
+    if (l.w != kAutoSize) {
+      EXPECT_EQ(c->width(), u.x(l.w));
+    }
+    if (l.h != kAutoSize) {
+      EXPECT_EQ(c->height(), u.y(l.h));
+    }
+    if (l.kind == Kind::Prompt) {
+      EXPECT_EQ(c->size(), c->sizeHint());
+    }
+    // An entry sized by its picture: the picture's characters fit, with little to spare.
+    if (l.kind == Kind::Entry && l.w == kAutoSize) {
+      EXPECT_GE(c->width(), pictureChars(l.picture) * u.baseX);
+      EXPECT_LT(c->width(), (pictureChars(l.picture) + 3) * u.baseX);
+    }
   }
 
-  // Entries sized by their pictures: the picture's characters fit, and field 9
-  // ends inside the sheet.
-  for (int n : {control::V_NOME_CPD, control::V_TAM, control::V_PORTA, control::V_VELOCIDADE}) {
-    SCOPED_TRACE(n);
-    const int chars = edit(n)->maxLength();
-    EXPECT_GE(edit(n)->width(), chars * u.baseX);
-    EXPECT_LT(edit(n)->width(), (chars + 3) * u.baseX);
-  }
+  // Field 9 ends inside the sheet.
   EXPECT_LE(
       edit(control::V_TAM)->mapTo(w->frame(), QPoint(0, 0)).x() + edit(control::V_TAM)->width(),
       u.x(272));
   // The list is as wide as its longest entry and the drop button.
   auto* list = widget<QComboBox>(control::V_BALANCA);
   EXPECT_GT(list->width(), list->fontMetrics().horizontalAdvance("Precision"));
+
+  // Number fields: 8 and 21 share one justification, 9, 17 and 19 another, and
+  // neither is the default; text fields keep the default, left.
+  const auto justify = [&](int n) { return edit(n)->alignment() & Qt::AlignHorizontal_Mask; };
+  EXPECT_EQ(justify(control::V_PESO), justify(control::V_DIVISOR));
+  EXPECT_EQ(justify(control::V_TAM), justify(control::V_PORTA));
+  EXPECT_EQ(justify(control::V_TAM), justify(control::V_VELOCIDADE));
+  EXPECT_NE(justify(control::V_PESO), justify(control::V_TAM));
+  for (int n : {control::V_PESO, control::V_TAM})
+    EXPECT_TRUE(justify(n) == Qt::AlignRight || justify(n) == Qt::AlignHCenter) << n;
+  for (int n : {control::V_NOME_CPD, control::V_BUFFER, control::V_PASTA})
+    EXPECT_EQ(justify(n), Qt::AlignLeft) << n;
 }
 
 TEST_F(WindowTest, UsesTheWindowsFontWhereItIsInstalled) {
@@ -314,6 +402,41 @@ TEST_F(WindowTest, ConfigurationTabOpensOnlyAfterTheUnlockChord) {
   EXPECT_LT(changing, chosen);
   EXPECT_TRUE(w->widget(control::GRAVAR)->isVisible());
   EXPECT_FALSE(w->widget(control::CLOSE)->isVisible());
+}
+
+// Ctrl+K is the window's alert key whichever control has the focus, also one
+// that would take the key for itself (a line edit deletes to the end of the line).
+TEST_F(WindowTest, UnlockChordIsAnAlertWhereverTheFocusIs) {
+  struct Case {
+    const char* where;
+    std::function<void()> focus;
+    std::function<QWidget*()> expected;
+  };
+  open();
+  w->enable(control::CONFIGURACAO);
+  drain();
+  s.V_PASTA = "C:\\Pesagem";
+  w->display();
+  const Case cases[] = {
+      {"tab bar", [&] { sheet()->tabBar()->setFocus(); }, [&] { return sheet()->tabBar(); }},
+      {"button", [&] { w->select(control::CLOSE); }, [&] { return w->widget(control::CLOSE); }},
+      {"brand list", [&] { w->select(control::V_BALANCA); },
+       [&] { return w->widget(control::V_BALANCA); }},
+      {"folder field", [&] { w->select(control::V_PASTA); },
+       [&] { return w->widget(control::V_PASTA); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.where);
+    c.focus();
+    ASSERT_EQ(QApplication::focusWidget(), c.expected());
+    drain();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_K, Qt::ControlModifier);
+    const std::vector<Event> events = drain();
+    EXPECT_EQ(std::count(events.begin(), events.end(), Event{event::AlertKey, 0}), 1);
+    EXPECT_EQ(w->keyCode(), key::CtrlK);
+    EXPECT_EQ(QApplication::focusWidget(), c.expected());
+  }
+  EXPECT_EQ(edit(control::V_PASTA)->text(), "C:\\Pesagem");
 }
 
 TEST_F(WindowTest, OtherKeysAreNoAlert) {
