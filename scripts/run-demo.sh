@@ -22,14 +22,24 @@ trap 'stop_tracked; echo; echo "demo: stopped; removed $work"' EXIT
 start_sim "$bin/tools/quorvel-sim/quorvel-sim" --brand "$brand" --ramp 0:25:0.5 --interval 300
 mkdir -p "$work/handoff"
 write_config "$brand" "$work/handoff"
+virtual=false
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   start_xvfb
+  virtual=true
   echo "demo: no display here; Quorvel runs on the virtual display $DISPLAY"
 fi
 
 "$bin/shell/quorvel" &
 quorvel=$!
 track $quorvel
+
+# Nobody can see a virtual display: a picture of it, renewed every 3 s, can be.
+if $virtual; then
+  shown() { ! kill -0 $quorvel 2>/dev/null || xdotool search --onlyvisible --name '^Quorvel' >/dev/null 2>&1; }
+  wait_until 10 shown || true
+  start_screenshots "$work/screen.png" 3
+  echo "demo: the window as it looks now, renewed every 3 s: $work/screen.png"
+fi
 
 handoff="$work/handoff/quorvel.txt"
 echo "demo: scale simulator ($brand) on $(head -n1 "$work/sim.log"), linked as $work/scale"

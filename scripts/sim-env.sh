@@ -6,6 +6,7 @@
 #   start_xvfb                    exports DISPLAY of a new virtual X server
 #   start_sim SIM ARGS...         simulator linked as $work/scale, waits for it
 #   write_config BRAND FOLDER     quorvel.ini in Windows-1252, COM1 = $work/scale
+#   start_screenshots FILE [SEC]  the whole display saved to FILE (PNG) every SEC seconds
 #   track PID                     stopped on exit
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorvel.XXXXXX")
@@ -40,11 +41,25 @@ wait_until() {
 start_xvfb() {
   local n=$((100 + RANDOM % 800))
   while [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  # A session of its own: Ctrl+C must not end the server before the program on it.
+  setsid Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
   track $!
   export DISPLAY=":$n"
   unset WAYLAND_DISPLAY
   wait_until 10 test -S "/tmp/.X11-unix/X$n" || { echo "Xvfb did not start" >&2; return 1; }
+}
+
+# Each picture is written beside FILE and renamed over it, so that a viewer
+# never reads half a file.
+start_screenshots() {
+  local file=$1 every=${2:-3}
+  (
+    while :; do
+      import -display "$DISPLAY" -window root "png:$file.part" 2>/dev/null && mv -f "$file.part" "$file"
+      sleep "$every"
+    done
+  ) &
+  track $!
 }
 
 start_sim() {
