@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "platform/system_serial.hpp"
 #include "profile/ini.hpp"
 
 namespace quorvel {
@@ -291,6 +292,14 @@ std::int32_t TermiosSerial::Func041(std::int32_t port) {
   if (!p) return -1;
   if (p->head == p->tail && !fill(*p)) return -1;
   return p->buffer[p->head++];
+}
+
+}  // namespace quorvel
+
+namespace quorvel {
+
+std::unique_ptr<SerialLibrary> systemSerial() {
+  return std::make_unique<TermiosSerial>();
 }
 
 }  // namespace quorvel
