@@ -30,4 +30,9 @@ bool GetComputerNameA(Text& name, std::uint32_t& size) {
   return computerNameInto(networkName(host.data()), name, size);
 }
 
+std::int32_t SystemDesktopSettings::SystemParametersInfoA(std::uint32_t, std::uint32_t, void*,
+                                                          std::uint32_t) {
+  return 0;
+}
+
 }  // namespace quorvel

@@ -6,7 +6,7 @@
 
 #include "capture/procedure.hpp"
 #include "platform/host.hpp"
-#include "platform/serial_port.hpp"
+#include "platform/system_serial.hpp"
 #include "platform/window/qt_window.hpp"
 #include "shell/program.hpp"
 
@@ -54,10 +54,10 @@ int main(int argc, char** argv) {
   QApplication app(qtArgc, qtArgv);
   started = true;
 
-  quorvel::TermiosSerial serial;
+  const auto serial = quorvel::systemSerial();
   quorvel::QtWindowFactory windows;
-  quorvel::NoDesktopSettings desktop;
-  quorvel::Services services{serial, windows, quorvel::GetComputerNameA};
+  quorvel::SystemDesktopSettings desktop;
+  quorvel::Services services{*serial, windows, quorvel::GetComputerNameA};
 
   bool ran = false;
   quorvel::runProgramBody(desktop, [&] { ran = quorvel::MAIN(services); });

@@ -20,6 +20,7 @@ struct DragSettings {
 };
 
 // Runs `body` once between the drag-setting steps; returns the values it used.
+// The program passes SystemDesktopSettings, tests a fake.
 DragSettings runProgramBody(DesktopSettings& desktop, const std::function<void()>& body);
 
 }  // namespace quorvel
