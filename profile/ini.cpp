@@ -10,17 +10,16 @@ namespace quorvel {
 std::optional<std::string_view> whyRefused(std::string_view section, std::string_view key,
                                            std::string_view value) {
   constexpr std::string_view kLineEnds = "\r\n";
+  section = trimProfileBlanks(section);
+  key = trimProfileBlanks(key);
   if (section.find_first_of(kLineEnds) != std::string_view::npos)
     return "the section name holds a line end";
   if (key.find_first_of(kLineEnds) != std::string_view::npos) return "the key holds a line end";
   if (value.find_first_of(kLineEnds) != std::string_view::npos) return "the value holds a line end";
   if (section.find(']') != std::string_view::npos) return "the section name holds ']'";
   if (key.find('=') != std::string_view::npos) return "the key holds '='";
-  const auto first = key.find_first_not_of(' ');
-  if (first != std::string_view::npos && key[first] == ';')
-    return "the key starts with ';' (a comment)";
-  if (first != std::string_view::npos && key[first] == '[')
-    return "the key starts with '[' (a section header)";
+  if (key.starts_with(';')) return "the key starts with ';' (a comment)";
+  if (key.starts_with('[')) return "the key starts with '[' (a section header)";
   return std::nullopt;
 }
 

@@ -3,7 +3,8 @@
 // functions so that Windows software keeps reading what is written here.
 //
 // Bytes are Windows-1252 and pass through unchanged. Section and key arguments
-// lose leading and trailing spaces; names match without regard to letter case
+// lose leading and trailing blanks (space, tab, vertical tab, Ctrl-Z), as the
+// names in the file do; names match without regard to letter case
 // (ASCII and the Windows-1252 accented letters). Nothing is cached: each call
 // opens, reads or rewrites and lets go of the file.
 //
@@ -41,7 +42,7 @@ WriteResult writeProfileString(std::string_view section, std::string_view key,
 
 // Why a write of these arguments is refused, or nothing when it is not: a CR or
 // LF anywhere, a key holding '=' or starting with ';' or '[', a section name
-// holding ']'.
+// holding ']'. Names are judged after losing their blanks, as they are written.
 std::optional<std::string_view> whyRefused(std::string_view section, std::string_view key,
                                            std::string_view value);
 

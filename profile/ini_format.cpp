@@ -21,22 +21,10 @@ constexpr std::array<unsigned char, 256> makeFoldTable() {
 }
 constexpr std::array<unsigned char, 256> kFold = makeFoldTable();
 
+// Ctrl-Z is what DOS-era programs leave at the end of their lines and files;
+// the Windows profile functions skip it like a space.
 bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\v';
-}
-
-std::string_view trimBlanks(std::string_view s) {
-  std::size_t b = 0;
-  std::size_t e = s.size();
-  while (b < e && isBlank(s[b])) ++b;
-  while (e > b && isBlank(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-std::string_view trimSpaces(std::string_view s) {
-  const auto b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  return s.substr(b, s.find_last_not_of(' ') - b + 1);
+  return c == ' ' || c == '\t' || c == '\v' || c == '\x1A';
 }
 
 struct Line {
@@ -82,16 +70,16 @@ struct Parsed {
 };
 
 Parsed parse(std::string_view raw) {
-  const std::string_view t = trimBlanks(raw);
+  const std::string_view t = trimProfileBlanks(raw);
   if (t.empty()) return {Kind::Blank, {}, {}};
   if (t.front() == '[') {
     const std::string_view inner = t.substr(1);
-    return {Kind::Header, trimBlanks(inner.substr(0, inner.find(']'))), {}};
+    return {Kind::Header, trimProfileBlanks(inner.substr(0, inner.find(']'))), {}};
   }
   if (t.front() == ';') return {Kind::Comment, {}, {}};
   const auto eq = t.find('=');
   if (eq == std::string_view::npos) return {Kind::Other, {}, {}};
-  return {Kind::Entry, trimBlanks(t.substr(0, eq)), trimBlanks(t.substr(eq + 1))};
+  return {Kind::Entry, trimProfileBlanks(t.substr(0, eq)), trimProfileBlanks(t.substr(eq + 1))};
 }
 
 std::string_view unquote(std::string_view v) {
@@ -106,6 +94,14 @@ void appendEntry(std::string& out, std::string_view key, std::string_view value)
 
 }  // namespace
 
+std::string_view trimProfileBlanks(std::string_view s) {
+  std::size_t b = 0;
+  std::size_t e = s.size();
+  while (b < e && isBlank(s[b])) ++b;
+  while (e > b && isBlank(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
 bool sameProfileName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -117,15 +113,15 @@ bool sameProfileName(std::string_view a, std::string_view b) {
 
 std::optional<std::string_view> findProfileValue(std::string_view bytes, std::string_view section,
                                                  std::string_view key) {
-  section = trimSpaces(section);
-  key = trimSpaces(key);
+  section = trimProfileBlanks(section);
+  key = trimProfileBlanks(key);
   LineReader lines(bytes);
   Line line{};
   bool inSection = false;
   while (lines.next(line)) {
     const std::string_view raw = lines.text(line);
     // Outside the section only headers matter.
-    if (!inSection && trimBlanks(raw).substr(0, 1) != "[") continue;
+    if (!inSection && trimProfileBlanks(raw).substr(0, 1) != "[") continue;
     const Parsed p = parse(raw);
     if (p.kind == Kind::Header) {
       if (inSection) return std::nullopt;  // the first section of a name wins
@@ -139,8 +135,8 @@ std::optional<std::string_view> findProfileValue(std::string_view bytes, std::st
 
 std::optional<std::string> editProfile(std::string_view bytes, std::string_view section,
                                        std::string_view key, std::string_view value) {
-  section = trimSpaces(section);
-  key = trimSpaces(key);
+  section = trimProfileBlanks(section);
+  key = trimProfileBlanks(key);
   LineReader lines(bytes);
   Line line{};
   bool inSection = false;

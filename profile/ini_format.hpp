@@ -1,7 +1,8 @@
 #pragma once
 // The profile format on bytes in memory, without any file: what readProfileString
 // and writeProfileString apply to a file's content. Section and key arguments
-// lose leading and trailing spaces here too.
+// lose their leading and trailing blanks here too, by the rule for the lines of
+// a file, so that a name finds what was written under it.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,10 @@ std::optional<std::string_view> findProfileValue(std::string_view bytes, std::st
 // The arguments must have passed whyRefused.
 std::optional<std::string> editProfile(std::string_view bytes, std::string_view section,
                                        std::string_view key, std::string_view value);
+
+// `s` without its leading and trailing blanks: space, tab, vertical tab and
+// Ctrl-Z (0x1A).
+std::string_view trimProfileBlanks(std::string_view s);
 
 // Case-insensitive equality of names: ASCII and the Windows-1252 letters with
 // accents and their capitals.

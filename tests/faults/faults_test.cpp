@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -195,6 +196,25 @@ TEST_F(HandOffFault, FullDiskKeepsTheOldFileAndWritingResumesWhenThereIsRoom) {
   fs::remove(filler);
   tick();
   EXPECT_EQ(weight(), "9999.9");
+  expectOtherSectionIntact();
+}
+
+// A host name with a blank at its end (a tab pasted into the host name) names
+// the same section on every tick: the file keeps one section for it, and a
+// weight that stands still leaves the file alone.
+TEST_F(HandOffFault, HostNameEndingInATabKeepsOneSection) {
+  s_.V_NOME_CPD = "BALANCA01\t";
+  for (const char* line : {"012.50", "013.25", "014.00", "014.00"}) tick(line);
+  const std::string bytes = test::readFile(file_);
+  EXPECT_EQ(occurrences(bytes, "[Pesagem.BALANCA01"), 1U) << bytes;
+  EXPECT_EQ(occurrences(bytes, "Peso="), 2U) << bytes;
+  EXPECT_EQ(weight(), "14");
+  struct stat before {};
+  ASSERT_EQ(::stat(file_.c_str(), &before), 0);
+  tick();
+  struct stat after {};
+  ASSERT_EQ(::stat(file_.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "a standing weight rewrote the file";
   expectOtherSectionIntact();
 }
 

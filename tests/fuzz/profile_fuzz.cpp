@@ -27,7 +27,7 @@ namespace {
 using quorvel::WriteResult;
 using quorvel::fuzz::slurp;
 
-constexpr std::string_view kBlanks = " \t\v";
+constexpr std::string_view kBlanks = " \t\v\x1A";
 constexpr std::string_view kSentinel = "\x01(missing)";
 
 std::string_view trim(std::string_view s, std::string_view set) {
@@ -45,15 +45,12 @@ bool hasLineEnd(std::string_view s) {
   return s.find_first_of("\r\n") != std::string_view::npos;
 }
 
-// A name that the reader finds again as given: after the spaces that both sides
-// drop, no other blank at either end, and (for a key) nothing that turns its
-// line into a header or a comment.
+// A name that the reader finds again as given: both sides drop the same
+// blanks, so any name does unless it is empty or (for a key) its line would
+// read as a header or a comment.
 bool roundTripsAsName(std::string_view name, bool isKey) {
-  const std::string_view t = trim(name, " ");
+  const std::string_view t = trim(name, kBlanks);
   if (t.empty()) return false;
-  if (kBlanks.find(t.front()) != std::string_view::npos ||
-      kBlanks.find(t.back()) != std::string_view::npos)
-    return false;
   if (isKey && (t.front() == '[' || t.front() == ';')) return false;
   return true;
 }
@@ -166,10 +163,10 @@ void fuzzWrite(const std::string& section, const std::string& key, const std::st
   const std::optional<std::string> after = slurp(file);
   QUORVEL_FUZZ_CHECK(onlyFileIn(file.parent_path(), file) || !after);
 
-  const bool breaksFormat = hasLineEnd(value) || hasLineEnd(key) || hasLineEnd(section) ||
-                            key.find('=') != std::string::npos || trim(key, " ").starts_with(';') ||
-                            trim(key, " ").starts_with('[') ||
-                            section.find(']') != std::string::npos;
+  const bool breaksFormat =
+      hasLineEnd(value) || hasLineEnd(key) || hasLineEnd(section) ||
+      key.find('=') != std::string::npos || trim(key, kBlanks).starts_with(';') ||
+      trim(key, kBlanks).starts_with('[') || section.find(']') != std::string::npos;
   if (breaksFormat) QUORVEL_FUZZ_CHECK(result == WriteResult::Refused);
 
   if (result != WriteResult::Written) {
@@ -177,8 +174,8 @@ void fuzzWrite(const std::string& section, const std::string& key, const std::st
   } else {
     QUORVEL_FUZZ_CHECK(after.has_value());
     if (!before) {
-      QUORVEL_FUZZ_CHECK(*after == "[" + std::string(trim(section, " ")) + "]\r\n" +
-                                       std::string(trim(key, " ")) + "=" + value + "\r\n");
+      QUORVEL_FUZZ_CHECK(*after == "[" + std::string(trim(section, kBlanks)) + "]\r\n" +
+                                       std::string(trim(key, kBlanks)) + "=" + value + "\r\n");
     } else {
       QUORVEL_FUZZ_CHECK(changesOneLine(*before, *after));
     }

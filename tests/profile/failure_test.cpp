@@ -126,6 +126,10 @@ struct PermissionCase {
   mode_t folderMode;
   mode_t fileMode;
 };
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const PermissionCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ReadOnly : public testing::TestWithParam<PermissionCase> {};
 
@@ -207,6 +211,9 @@ struct FaultCase {
   int times;
   WriteResult expected;
 };
+void PrintTo(const FaultCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const FaultCase kFaultCases[] = {
     {"ReadInterrupted", armRead, EINTR, 2, WriteResult::Written},

@@ -41,6 +41,10 @@ struct WriteCase {
   std::vector<Write> writes;
   std::string expected;
 };
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const WriteCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 constexpr auto W = WriteResult::Written;
 constexpr auto U = WriteResult::Unchanged;
@@ -116,8 +120,25 @@ const WriteCase kWriteCases[] = {
       {"a]b", "k", "v", R},
       {"S", "a=b", "v", R},
       {"S", " ;k", "v", R},
-      {"S", "[k", "v", R}},
+      {"S", "[k", "v", R},
+      {"S", "\t;k", "v", R},
+      {"S", "\x1A\v[X", "v", R},
+      {"\tS]\t", "k", "v", R}},
      "[S]\r\nk=1\r\n"},
+    // Names lose every blank that the lines of the file lose, so each write
+    // finds the entry or section that the last one wrote.
+    {"KeyWithTabsFindsItsEntry",
+     std::nullopt,
+     {{"S", "\tK", "1", W}, {"S", "\tK", "2", W}, {"S", "K\t", "3", W}, {"S", "\vk\x1A", "3", U}},
+     "[S]\r\nK=3\r\n"},
+    {"SectionWithTabsFindsItself",
+     "[T]\r\n",
+     {{"S\t", "k", "1", W}, {"S\t", "k", "2", W}, {"\x1As\v", "k", "2", U}},
+     "[T]\r\n[S]\r\nk=2\r\n"},
+    {"CtrlZIsABlankOfTheFile",
+     "[S]\x1A\r\n\x1Ak\x1A=1\x1A\r\n\x1A",
+     {{"S", "k", "1", U}, {"S", "k", "2", W}},
+     "[S]\x1A\r\nk=2\r\n\x1A"},
     {"TwoComputersKeepEachOthersSections",
      std::nullopt,
      {{"Pesagem.WS1", "Ativo", "1", W},
@@ -164,6 +185,9 @@ struct ReadCase {
   std::string defaultValue;
   std::string expected;
 };
+void PrintTo(const ReadCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const ReadCase kReadCases[] = {
     {"MissingFileGivesDefault", std::nullopt, "S", "k", "d", "d"},
@@ -175,6 +199,11 @@ const ReadCase kReadCases[] = {
     {"LineFeedOnlyLines", "[S]\nk=1", "S", "k", "d", "1"},
     {"BlanksTrimmed", " \t[\t S ]\t\r\n\v k \t= v 1 \t\r\n", "S", "k", "d", "v 1"},
     {"ArgumentsLoseSpaces", "[S]\r\nk=1\r\n", " S ", "  k ", "d", "1"},
+    {"ArgumentsLoseEveryBlank", "[S]\r\nk=1\r\n", "\tS\v", "\x1Ak\t", "d", "1"},
+    {"CtrlZIsABlank",
+     "\x1A[\x1AS]\x1A\r\n\x1Ak\x1A=\x1A"
+     "1\x1A\r\n\x1A",
+     "S", "k", "d", "1"},
     {"HeaderWithoutClosingBracket", "[S \r\nk=1\r\n", "S", "k", "d", "1"},
     {"DoubleQuotesRemoved", "[S]\r\nk=\"a b\"\r\n", "S", "k", "d", "a b"},
     {"SingleQuotesRemoved", "[S]\r\nk= 'x' \r\n", "S", "k", "d", "x"},
@@ -226,19 +255,20 @@ namespace {
 TEST(ProfileHolds, TrueOnlyWhenNoEntryWouldChange) {
   test::TempDir dir;
   const std::string file = (dir / "h.txt").string();
-  test::writeFile(file, "[Pesagem.WS2]\r\nPeso=2\r\n[pesagem.ws1]\r\n ativo = 1 \r\nPeso=\"12.5\"\r\n");
+  test::writeFile(file,
+                  "[Pesagem.WS2]\r\nPeso=2\r\n[pesagem.ws1]\r\n ativo = 1 \r\nPeso=\"12.5\"\r\n");
   struct Case {
     const char* section;
     const char* ativo;
     const char* peso;
     bool holds;
   };
-  for (const Case& c : {Case{"Pesagem.WS1", "1", "\"12.5\"", true},
-                        Case{" PESAGEM.WS1 ", "1", "\"12.5\"", true},
-                        Case{"Pesagem.WS1", "1", "12.5", false},  // the quotes are part of it
-                        Case{"Pesagem.WS1", "2", "\"12.5\"", false},
-                        Case{"Pesagem.WS3", "1", "2", false},
-                        Case{"Pesagem.WS1", "1\r\n", "\"12.5\"", false}}) {
+  for (const Case& c :
+       {Case{"Pesagem.WS1", "1", "\"12.5\"", true}, Case{" PESAGEM.WS1 ", "1", "\"12.5\"", true},
+        Case{"\tPesagem.WS1\x1A", "1", "\"12.5\"", true},
+        Case{"Pesagem.WS1", "1", "12.5", false},  // the quotes are part of it
+        Case{"Pesagem.WS1", "2", "\"12.5\"", false}, Case{"Pesagem.WS3", "1", "2", false},
+        Case{"Pesagem.WS1", "1\r\n", "\"12.5\"", false}}) {
     const std::array<ProfileEntry, 2> entries{{{"Ativo", c.ativo}, {"Peso", c.peso}}};
     EXPECT_EQ(profileHolds(c.section, entries, file), c.holds) << c.section << " " << c.peso;
   }
