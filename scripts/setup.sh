@@ -7,6 +7,10 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wine locales xvfb xauth xdotool x11-apps xclip python3-xlib imagemagick
+  # The Windows build: mingw-w64 (64-bit, posix threads), GoogleTest's sources
+  # for that target, Wine to run the programs and tests, NSIS for the installer.
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  googletest wine wine64 nsis
 )
 
 missing=()

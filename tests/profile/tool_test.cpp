@@ -1,58 +1,19 @@
 // The quorvel-ini program, run as a separate process with byte arguments.
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "tests/support/system.hpp"
 #include "tests/support/temp_dir.hpp"
-
-extern char** environ;
 
 namespace quorvel {
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using ToolRun = test::ProgramRun;
 
-std::string drain(int fd) {
-  std::string s;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) s.append(buffer, static_cast<std::size_t>(n));
-  ::close(fd);
-  return s;
-}
-
-ToolRun runTool(std::vector<std::string> args) {
-  args.insert(args.begin(), QUORVEL_INI_TOOL);
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  int out[2];
-  int err[2];
-  ToolRun run;
-  if (::pipe(out) != 0 || ::pipe(err) != 0) return run;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  pid_t pid = 0;
-  const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
-  ::close(err[1]);
-  run.out = drain(out[0]);  // outputs are small: one pipe at a time does not block
-  run.err = drain(err[0]);
-  int status = 0;
-  if (spawned == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-    run.status = WEXITSTATUS(status);
-  return run;
+ToolRun runTool(const std::vector<std::string>& args) {
+  return test::runProgram(QUORVEL_INI_TOOL, args);
 }
 
 TEST(Tool, AccentedNamesRoundTripAsWindows1252) {

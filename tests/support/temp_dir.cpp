@@ -1,19 +1,14 @@
 #include "tests/support/temp_dir.hpp"
 
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/system.hpp"
+
 namespace quorvel::test {
 
-TempDir::TempDir() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "quorvel-test-XXXXXX").string();
-  if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = tmpl;
-}
+TempDir::TempDir() : path_(makeTempFolder("quorvel-test-")) {}
 
 TempDir::~TempDir() {
   std::error_code ec;
@@ -29,18 +24,10 @@ TempDir::~TempDir() {
 ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
     : name_(std::move(name)) {
   if (const char* old = std::getenv(name_.c_str())) old_ = old;
-  if (value)
-    ::setenv(name_.c_str(), value->c_str(), 1);
-  else
-    ::unsetenv(name_.c_str());
+  setEnvironment(name_, value);
 }
 
-ScopedEnv::~ScopedEnv() {
-  if (old_)
-    ::setenv(name_.c_str(), old_->c_str(), 1);
-  else
-    ::unsetenv(name_.c_str());
-}
+ScopedEnv::~ScopedEnv() { setEnvironment(name_, old_); }
 
 std::string readFile(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
