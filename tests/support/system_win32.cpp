@@ -85,9 +85,8 @@ ProgramRun runProgram(const std::filesystem::path& program, const std::vector<st
   startup.hStdOutput = outWrite;
   startup.hStdError = errWrite;
   PROCESS_INFORMATION process{};
-  const bool started =
-      ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                       &startup, &process) != 0;
+  const bool started = ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, nullptr, &startup, &process) != 0;
   ::CloseHandle(outWrite);
   ::CloseHandle(errWrite);
   run.out = drain(outRead);  // outputs are small: one pipe at a time does not block

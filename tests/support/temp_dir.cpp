@@ -27,7 +27,9 @@ ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
   setEnvironment(name_, value);
 }
 
-ScopedEnv::~ScopedEnv() { setEnvironment(name_, old_); }
+ScopedEnv::~ScopedEnv() {
+  setEnvironment(name_, old_);
+}
 
 std::string readFile(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
