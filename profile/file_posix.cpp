@@ -1,11 +1,16 @@
+#include <dirent.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -22,6 +27,10 @@ constexpr std::size_t kMaxBytes = std::size_t{16} << 20;
 constexpr auto kLockWait = std::chrono::seconds(2);
 // A writer that keeps finding the file replaced under it gives up eventually.
 constexpr int kMaxAttempts = 1000;
+// A temporary file lives for the milliseconds of one write; one that is older
+// was left by a writer that died. Age is the only test that holds on a shared
+// folder, where the writer may be a process of another host.
+constexpr auto kStaleAge = std::chrono::minutes(1);
 
 ProfileSystem& sys() {
   return profileSystem();
@@ -112,6 +121,30 @@ bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
+bool writeAllAt(int fd, std::string_view bytes, off_t offset) {
+  while (!bytes.empty()) {
+    const ssize_t n = sys().pwrite(fd, bytes.data(), bytes.size(), offset);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+    offset += n;
+  }
+  return true;
+}
+
+bool flushRetrying(int fd) {
+  int r;
+  do r = sys().flush(fd);
+  while (r != 0 && errno == EINTR);
+  return r == 0;
+}
+
 // Writers hold the lock for a read and a rename, well under a millisecond. One
 // that holds it much longer (a stalled host on a network share) must not freeze
 // the capture: after kLockWait the write fails, and the next one tries again.
@@ -145,12 +178,14 @@ bool splitTarget(const std::filesystem::path& file, Target& t) {
     return false;
   }
   // A link to the file stays a link: the file it points to is the one replaced.
+  // A link that leads nowhere (ENOENT) or around in a loop (ELOOP) fails here,
+  // since no new file can take its place without replacing the link.
   struct stat st {};
   if (sys().lstat(t.path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* real = ::realpath(t.path.c_str(), nullptr)) {
-      t.path = real;
-      std::free(real);
-    }
+    char* real = ::realpath(t.path.c_str(), nullptr);
+    if (real == nullptr) return false;
+    t.path = real;
+    std::free(real);
   }
   const auto slash = t.path.rfind('/');
   t.folder = slash == std::string::npos ? std::string{} : t.path.substr(0, slash + 1);
@@ -162,27 +197,91 @@ bool splitTarget(const std::filesystem::path& file, Target& t) {
   return true;
 }
 
+// Temporary files are named ".<name>.<pid>.<n>.<stamp>" after the target's
+// name. A name too long for that to fit in NAME_MAX gives its first bytes and a
+// hash of the whole instead, so that each target still has a stem of its own.
+constexpr std::size_t kNameMax = 255;
+constexpr std::size_t kSuffixMax = 25;  // ".<pid>.<n>.<stamp>": 7, 10 and 5 digits
+
+std::string temporaryStem(const std::string& name) {
+  constexpr std::size_t kRoom = kNameMax - kSuffixMax - 1;  // less the leading '.'
+  if (name.size() <= kRoom) return "." + name;
+  std::uint32_t hash = 2166136261u;  // FNV-1a: the same on every host
+  for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  char hex[10];
+  std::snprintf(hex, sizeof hex, "~%08x", static_cast<unsigned>(hash));
+  return "." + name.substr(0, kRoom - 9) + hex;
+}
+
+// True for "<digits>.<digits>.<digits>", the part after the stem and its dot.
+bool isTemporarySuffix(std::string_view rest) {
+  int fields = 0;
+  std::size_t digits = 0;
+  for (const char c : rest) {
+    if (c == '.') {
+      if (digits == 0) return false;
+      ++fields;
+      digits = 0;
+    } else if (c >= '0' && c <= '9') {
+      ++digits;
+    } else {
+      return false;
+    }
+  }
+  return digits > 0 && fields == 2;
+}
+
+// Removes the temporary files of `t` that writers which died left behind, at
+// most once a minute per target and process: listing a shared folder costs a
+// round trip to the server. Files of other targets and other names stay.
+void removeStaleTemporaries(const Target& t) {
+  static std::mutex mutex;
+  static std::map<std::string, std::chrono::steady_clock::time_point> lastSweep;
+  const auto now = std::chrono::steady_clock::now();
+  {
+    const std::lock_guard<std::mutex> guard(mutex);
+    if (lastSweep.size() > 64) lastSweep.clear();
+    const auto [it, first] = lastSweep.try_emplace(t.path, now);
+    if (!first && now - it->second < kStaleAge) return;
+    it->second = now;
+  }
+  ErrnoKeeper keep;
+  DIR* dir = ::opendir(t.folder.empty() ? "." : t.folder.c_str());
+  if (dir == nullptr) return;
+  const std::string stem = temporaryStem(t.name) + ".";
+  const auto cutoff = std::chrono::system_clock::now() - kStaleAge;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (!name.starts_with(stem) || !isTemporarySuffix(name.substr(stem.size()))) continue;
+    const std::string path = t.folder + std::string(name);
+    struct stat st {};
+    if (sys().lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    const auto modified = std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(st.st_mtim.tv_sec) +
+            std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+    if (modified < cutoff) sys().unlink(path.c_str());
+  }
+  ::closedir(dir);
+}
+
 // A new file in the target's folder under a name that no one else uses;
 // the caller removes it unless it is renamed into place.
 class TempFile {
  public:
   TempFile() = default;
-  ~TempFile() {
-    if (!path_.empty()) {
-      ErrnoKeeper keep;
-      sys().unlink(path_.c_str());
-    }
-  }
+  ~TempFile() { remove(); }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
   bool create(const Target& t, mode_t mode) {
     static std::atomic<unsigned> counter{0};
+    const std::string stem = t.folder + temporaryStem(t.name) + ".";
     for (int i = 0; i < 100; ++i) {
       const auto stamp = static_cast<unsigned long long>(
           std::chrono::steady_clock::now().time_since_epoch().count());
-      std::string candidate = t.folder + "." + t.name + "." + std::to_string(::getpid()) + "." +
-                              std::to_string(++counter) + "." + std::to_string(stamp % 100000);
+      std::string candidate = stem + std::to_string(::getpid()) + "." + std::to_string(++counter) +
+                              "." + std::to_string(stamp % 100000);
       const int fd = openRetrying(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
       if (fd >= 0) {
         fd_ = std::make_unique<Fd>(fd);
@@ -193,11 +292,22 @@ class TempFile {
     }
     return false;
   }
+  void remove() {
+    if (!path_.empty()) {
+      ErrnoKeeper keep;
+      fd_.reset();
+      sys().unlink(path_.c_str());
+      path_.clear();
+    }
+  }
   int fd() const { return fd_->get(); }
   const std::string& path() const { return path_; }
-  // The content is complete. Network file systems may report a failed write
-  // only when the descriptor is closed.
+  // The content is complete and on the disk before the file takes the
+  // target's name: after a power cut the name holds the old bytes or the new
+  // ones, never an empty file. Network file systems may report a failed
+  // write only at the flush or when the descriptor is closed.
   bool finish() {
+    if (!flushRetrying(fd_->get())) return false;
     const int fd = fd_->release();
     return sys().close(fd) == 0 || errno == EINTR;
   }
@@ -229,6 +339,72 @@ Step createNew(const Target& t, std::string_view content, WriteResult& result) {
     return Step::Done;
   }
   return errno == EEXIST ? Step::Retry : Step::Done;
+}
+
+// A sticky folder (as /tmp) lets only a file's owner replace it.
+bool stickyForMe(const Target& t, const struct stat& file) {
+  const uid_t me = ::geteuid();
+  if (me == 0 || file.st_uid == me) return false;
+  struct stat folder {};
+  const std::string name = t.folder.empty() ? "." : t.folder;
+  return sys().stat(name.c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 &&
+         folder.st_uid != me;
+}
+
+// The new content in a new file renamed over the old one. `denied` tells that
+// the folder does not let this user do so (no right to create files in it, a
+// sticky folder and another user's file) or that the file's group cannot be
+// kept: then the caller writes in place, and errno is not a failure yet.
+bool replaceWhole(const Target& t, const struct stat& old, std::string_view content, bool& denied) {
+  denied = false;
+  if (stickyForMe(t, old)) {
+    denied = true;
+    return false;
+  }
+  TempFile temp;
+  if (!temp.create(t, 0600)) {
+    denied = errno == EACCES || errno == EPERM;
+    return false;
+  }
+  if (!writeAll(temp.fd(), content)) return false;
+  // The other users of a shared folder reach the file through its group and
+  // its mode, so the new file keeps both. Keeping the group takes membership
+  // of it (root keeps the owner as well); the owner goes first because a
+  // change of owner clears the set-id bits that the mode then puts back.
+  const uid_t me = ::geteuid();
+  if (sys().fchown(temp.fd(), me == 0 ? old.st_uid : static_cast<uid_t>(-1), old.st_gid) != 0) {
+    denied = errno == EPERM;
+    return false;
+  }
+  if (sys().fchmod(temp.fd(), old.st_mode & 07777) != 0) return false;
+  if (!temp.finish()) return false;
+  if (sys().rename(temp.path().c_str(), t.path.c_str()) != 0) {
+    denied = errno == EPERM || errno == EACCES;
+    return false;
+  }
+  temp.placed();
+  return true;
+}
+
+// The content written into the locked file itself, as the Windows profile
+// functions always write, for a folder that does not let this user replace
+// the file. Readers may see a mixture of old and new for that moment. The
+// blocks for a longer content are claimed before the first byte changes, so a
+// full disk leaves the old file; a write that fails midway puts the old bytes
+// back as far as it can.
+bool writeInPlace(int fd, std::string_view old, std::string_view content) {
+  if (content.size() > old.size() && sys().reserve(fd, static_cast<off_t>(content.size())) != 0 &&
+      errno != EOPNOTSUPP && errno != ENOSYS)
+    return false;
+  if (!writeAllAt(fd, content, 0)) {
+    ErrnoKeeper keep;
+    if (writeAllAt(fd, old, 0)) (void)sys().truncate(fd, static_cast<off_t>(old.size()));
+    return false;
+  }
+  int r;
+  do r = sys().truncate(fd, static_cast<off_t>(content.size()));
+  while (r != 0 && errno == EINTR);
+  return r == 0 && flushRetrying(fd);
 }
 
 Step replaceLocked(const Target& t, std::string_view section, std::string_view key,
@@ -272,33 +448,32 @@ Step replaceLocked(const Target& t, std::string_view section, std::string_view k
     return Step::Done;
   }
 
-  TempFile temp;
-  if (!temp.create(t, 0600) || !writeAll(temp.fd(), *content)) return Step::Done;
-  if (sys().fchmod(temp.fd(), locked.st_mode & 07777) != 0) return Step::Done;
-  {
-    // Keeping the owner needs privileges that a writer seldom has; it is a courtesy.
-    ErrnoKeeper keep;
-    if (locked.st_uid != ::geteuid() || locked.st_gid != ::getegid())
-      (void)sys().fchown(temp.fd(), locked.st_uid, locked.st_gid);
+  bool denied = false;
+  if (replaceWhole(t, locked, *content, denied)) {
+    result = WriteResult::Written;
+  } else if (denied && writeInPlace(fd.get(), bytes, *content)) {
+    result = WriteResult::Written;
   }
-  if (!temp.finish()) return Step::Done;
-  if (sys().rename(temp.path().c_str(), t.path.c_str()) != 0) return Step::Done;
-  temp.placed();
-  result = WriteResult::Written;
   return Step::Done;  // closing the descriptor releases the lock
 }
 
 }  // namespace
 
-// The bytes of a regular file, up to the size limit; nothing when it cannot be read.
 std::optional<std::string> readProfileBytes(const std::filesystem::path& file) {
   const std::string& path = file.native();
-  if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
+  if (path.empty() || path.find('\0') != std::string::npos) {
+    errno = EINVAL;
+    return std::nullopt;
+  }
   // Non-blocking so that a FIFO under this name cannot hang the caller.
   Fd fd(openRetrying(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK, 0));
   if (!fd.valid()) return std::nullopt;
   struct stat st {};
-  if (sys().fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (sys().fstat(fd.get(), &st) != 0) return std::nullopt;
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return std::nullopt;
+  }
   std::string bytes;
   bool complete = false;
   if (!readUpTo(fd.get(), static_cast<std::size_t>(st.st_size), kMaxBytes, bytes, complete))
@@ -310,6 +485,7 @@ WriteResult writeProfileValue(std::string_view section, std::string_view key,
                               std::string_view value, const std::filesystem::path& file) {
   Target target;
   if (!splitTarget(file, target)) return WriteResult::Failed;
+  removeStaleTemporaries(target);
   WriteResult result = WriteResult::Failed;
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     if (replaceLocked(target, section, key, value, result) == Step::Done) return result;

@@ -1,5 +1,7 @@
 #include "profile/ini.hpp"
 
+#include <cerrno>
+
 #include "capture/state/text.hpp"
 #include "profile/ini_format.hpp"
 #include "profile/paths.hpp"
@@ -23,11 +25,21 @@ std::optional<std::string_view> whyRefused(std::string_view section, std::string
   return std::nullopt;
 }
 
+ProfileRead readProfileStringChecked(std::string_view section, std::string_view key,
+                                     std::string_view defaultValue,
+                                     const std::filesystem::path& file) {
+  errno = 0;
+  const std::optional<std::string> bytes = readProfileBytes(file);
+  ProfileRead read;
+  if (!bytes && errno != ENOENT) read.error = errno != 0 ? errno : EIO;
+  const auto value = bytes ? findProfileValue(*bytes, section, key) : std::nullopt;
+  read.value = value ? std::string(*value) : std::string(trimTrailingSpaces(defaultValue));
+  return read;
+}
+
 std::string readProfileString(std::string_view section, std::string_view key,
                               std::string_view defaultValue, const std::filesystem::path& file) {
-  const std::optional<std::string> bytes = readProfileBytes(file);
-  const auto value = bytes ? findProfileValue(*bytes, section, key) : std::nullopt;
-  return value ? std::string(*value) : std::string(trimTrailingSpaces(defaultValue));
+  return readProfileStringChecked(section, key, defaultValue, file).value;
 }
 
 bool profileHolds(std::string_view section, std::span<const ProfileEntry> entries,

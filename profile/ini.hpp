@@ -29,13 +29,34 @@ namespace quorvel {
 std::string readProfileString(std::string_view section, std::string_view key,
                               std::string_view defaultValue, const std::filesystem::path& file);
 
+// readProfileString that also tells why a file that is there could not be
+// read: `error` is 0 when the file was read or is missing (ENOENT: a missing
+// file is no error, its values are the defaults), else the errno value of the
+// failure (EACCES, EISDIR, EIO...), and `value` is then the default.
+struct ProfileRead {
+  std::string value;
+  int error = 0;
+};
+ProfileRead readProfileStringChecked(std::string_view section, std::string_view key,
+                                     std::string_view defaultValue,
+                                     const std::filesystem::path& file);
+
 // Written: the file holds the new value. Unchanged: the entry already had that
 // value (text after '=', trimmed, byte for byte); the file was not touched, not
 // even its time stamp. Refused: the arguments would break the format (see
 // whyRefused); nothing was done. Failed: missing folder, read-only file or
 // folder, a file over 16 MiB, an I/O error, another writer holding the lock
-// for over two seconds (ETIMEDOUT); the old file is as it was, no
-// temporary file is left, and errno holds the cause.
+// for over two seconds (ETIMEDOUT), a link that leads nowhere (ENOENT); the
+// old file is as it was, no temporary file is left, and errno holds the cause.
+//
+// The new file is flushed to the disk before it takes the old one's place, and
+// keeps the old one's mode and, where this user belongs to it, its group. Where
+// the folder does not let this user replace the file (no write permission on
+// the folder, a sticky folder and another user's file) or the group cannot be
+// kept, but the file itself is writable, the content is written into the file
+// in place under the same lock, as the Windows profile functions do. Temporary
+// files over a minute old that writers which died left for this file are
+// removed.
 enum class WriteResult { Written, Unchanged, Refused, Failed };
 WriteResult writeProfileString(std::string_view section, std::string_view key,
                                std::string_view value, const std::filesystem::path& file);

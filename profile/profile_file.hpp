@@ -12,7 +12,8 @@
 namespace quorvel {
 
 // The bytes of a regular file, at most 16 MiB; nothing when it cannot be read
-// (missing, not a regular file, no access, too large, an I/O error).
+// (missing, not a regular file, no access, an I/O error), and errno then holds
+// the cause: ENOENT for a missing file or folder.
 std::optional<std::string> readProfileBytes(const std::filesystem::path& file);
 
 // writeProfileString without the argument check, which the caller has made.

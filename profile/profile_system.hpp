@@ -2,6 +2,7 @@
 // The system calls that profile file access makes, behind one table so that
 // tests can make any of them fail (EINTR, EIO, ENOSPC...). profileSystem() is the
 // table in use; a test replaces entries and puts realProfileSystem() back.
+// Every entry returns -1 and sets errno on failure, as the system calls do.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -12,6 +13,10 @@ struct ProfileSystem {
   int (*open)(const char* path, int flags, mode_t mode);
   ssize_t (*read)(int fd, void* buffer, size_t size);
   ssize_t (*write)(int fd, const void* buffer, size_t size);
+  ssize_t (*pwrite)(int fd, const void* buffer, size_t size, off_t offset);
+  int (*flush)(int fd);                   // fdatasync
+  int (*truncate)(int fd, off_t length);  // ftruncate
+  int (*reserve)(int fd, off_t length);   // blocks for `length` bytes, size unchanged
   int (*close)(int fd);
   int (*fstat)(int fd, struct stat* st);
   int (*stat)(const char* path, struct stat* st);

@@ -3,13 +3,18 @@
 // the profile system table.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -106,6 +111,101 @@ TEST(WriteFailure, LinkStaysALink) {
   EXPECT_EQ(readFile(target), "; keep\r\n[S]\r\nk=2\r\n");
 }
 
+TEST(WriteFailure, LinkLeadingNowhereFailsAtOnce) {
+  TempDir dir;
+  const auto link = dir / "link.ini";
+  std::filesystem::create_symlink(dir / "gone" / "real.ini", link);
+  static int attempts = 0;
+  attempts = 0;
+  profileSystem().open = [](const char* p, int f, mode_t m) {
+    ++attempts;
+    return realProfileSystem().open(p, f, m);
+  };
+  errno = 0;
+  const WriteResult result = writeProfileString("S", "k", "v", link);
+  const int error = errno;
+  profileSystem() = realProfileSystem();
+  EXPECT_EQ(result, WriteResult::Failed);
+  EXPECT_EQ(error, ENOENT) << std::strerror(error);
+  EXPECT_EQ(attempts, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"link.ini"});
+}
+
+// Near NAME_MAX, the temporary file's name cannot hold the whole name.
+TEST(WriteFailure, LongFileNamesAreCreatedAndReplaced) {
+  TempDir dir;
+  for (const std::size_t length : {std::size_t{200}, std::size_t{255}}) {
+    const std::string name = std::string(length - 4, 'n') + ".ini";
+    const auto file = dir / name;
+    EXPECT_EQ(writeProfileString("S", "k", "1", file), WriteResult::Written) << length;
+    EXPECT_EQ(writeProfileString("S", "k", "2", file), WriteResult::Written) << length;
+    EXPECT_EQ(readFile(file), "[S]\r\nk=2\r\n");
+    EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{name});
+    std::filesystem::remove(file);
+  }
+}
+
+// A writer killed after it wrote its temporary file and before the rename: its
+// flush never returns. The name of the file it leaves, or nothing.
+int leftoverSignal = -1;
+std::optional<std::string> killWriterMidWrite(const std::filesystem::path& file) {
+  const auto before = folderEntries(file.parent_path());
+  int ready[2];
+  EXPECT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    leftoverSignal = ready[1];
+    profileSystem().flush = [](int) {
+      if (::write(leftoverSignal, "!", 1) == 1) ::pause();
+      return -1;
+    };
+    (void)writeProfileString("S", "k", "killed", file);
+    if (::write(ready[1], "x", 1) != 1) ::_exit(1);
+    ::_exit(0);
+  }
+  char c = 0;
+  EXPECT_EQ(::read(ready[0], &c, 1), 1);
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  for (const std::string& name : folderEntries(file.parent_path()))
+    if (std::find(before.begin(), before.end(), name) == before.end()) return name;
+  return std::nullopt;
+}
+
+void age(const std::filesystem::path& p) {
+  const timespec old[2] = {{::time(nullptr) - 120, 0}, {::time(nullptr) - 120, 0}};
+  EXPECT_EQ(::utimensat(AT_FDCWD, p.c_str(), old, AT_SYMLINK_NOFOLLOW), 0) << p;
+}
+
+// Only the temporary files of the written file that are older than a minute
+// go: a fresh one may belong to a live writer on another host, and the others
+// are not this writer's to judge.
+TEST(StaleTemporaries, WritersThatDiedLeaveNothingForLong) {
+  for (const std::size_t length : {std::size_t{11}, std::size_t{255}}) {
+    TempDir dir;
+    const auto file = dir / (std::string(length - 4, 'q') + ".txt");
+    const auto other = dir / "outro.txt";
+    writeFile(file, kStart);
+    writeFile(other, kStart);
+    const auto stale = killWriterMidWrite(file);
+    const auto fresh = killWriterMidWrite(file);
+    const auto othersStale = killWriterMidWrite(other);
+    ASSERT_TRUE(stale && fresh && othersStale) << "no temporary file left, length " << length;
+    const std::string lookalike = "." + file.filename().string().substr(0, 240) + ".tmp";
+    writeFile(dir / lookalike, "x");
+    for (const auto& name : {*stale, *othersStale, lookalike}) age(dir / name);
+
+    EXPECT_EQ(writeProfileString("S", "k", "2", file), WriteResult::Written);
+    EXPECT_FALSE(std::filesystem::exists(dir / *stale)) << *stale;
+    for (const auto& name : {*fresh, *othersStale, lookalike})
+      EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
+    EXPECT_EQ(readFile(file), "; keep\r\n[S]\r\nk=2\r\n");
+  }
+}
+
 // Runs the write in a child without privileges, so that permission bits count
 // even when the tests run as root.
 WriteResult writeAsNobody(const std::filesystem::path& file) {
@@ -153,7 +253,7 @@ TEST_P(ReadOnly, LeavesFileAndFolderAsTheyWere) {
 
 INSTANTIATE_TEST_SUITE_P(Profile, ReadOnly,
                          testing::Values(PermissionCase{"File", 0777, 0444},
-                                         PermissionCase{"Folder", 0555, 0666}),
+                                         PermissionCase{"FileAndFolder", 0555, 0444}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 // Injected failures. The table entries call the real functions unless a test
@@ -253,6 +353,13 @@ const FaultCase kFaultCases[] = {
        profileSystem().close = [](int fd) {
          const int r = realProfileSystem().close(fd);
          return fault.strike() ? -1 : r;
+       };
+     },
+     EIO, 1, WriteResult::Failed},
+    {"FlushFails",  // the new file never takes the name of the old one unflushed
+     [] {
+       profileSystem().flush = [](int fd) {
+         return fault.strike() ? -1 : realProfileSystem().flush(fd);
        };
      },
      EIO, 1, WriteResult::Failed},

@@ -63,6 +63,30 @@ TEST(Tool, RefusedAndFailedWritesSayWhy) {
   const ToolRun failed = runTool({"set", "S", "k", "v", (dir / "none" / "p.ini").string()});
   EXPECT_EQ(failed.status, 1);
   EXPECT_NE(failed.err.find("No such file or directory"), std::string::npos) << failed.err;
+
+  const std::string dangling = (dir / "link.ini").string();
+  std::filesystem::create_symlink(dir / "none" / "p.ini", dangling);
+  const ToolRun nowhere = runTool({"set", "S", "k", "v", dangling});
+  EXPECT_EQ(nowhere.status, 1);
+  EXPECT_NE(nowhere.err.find("No such file or directory"), std::string::npos) << nowhere.err;
+}
+
+// A script must tell a file it cannot read from a missing entry: both print
+// the default, but only the first fails and says why.
+TEST(Tool, UnreadableFilePrintsTheDefaultAndFails) {
+  test::TempDir dir;
+  const ToolRun folder = runTool({"get", "S", "k", "d", dir.path().string()});
+  EXPECT_EQ(folder.out, "d\n");
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_NE(folder.err.find("Is a directory"), std::string::npos) << folder.err;
+
+  for (const std::string& file :
+       {(dir / "missing.ini").string(), (dir / "no" / "p.ini").string()}) {
+    const ToolRun missing = runTool({"get", "S", "k", "d", file});
+    EXPECT_EQ(missing.out, "d\n");
+    EXPECT_EQ(missing.status, 0) << file;
+    EXPECT_EQ(missing.err, "");
+  }
 }
 
 }  // namespace

@@ -18,7 +18,9 @@ constexpr std::string_view kHelp =
     "configuration file and hand-off file.\n"
     "\n"
     "  get  prints the value followed by a newline; a missing file, section or\n"
-    "       entry prints DEFAULT (less its trailing spaces).\n"
+    "       entry prints DEFAULT (less its trailing spaces). A file that is there\n"
+    "       but cannot be read (no permission, a folder) prints DEFAULT too, and\n"
+    "       the reason goes to standard error with exit status 1.\n"
     "  set  writes the value in place: every other line of the file stays as it\n"
     "       was. The file is created in an existing folder when missing.\n"
     "\n"
@@ -30,8 +32,12 @@ constexpr std::string_view kHelp =
     "Windows-1252 bytes, not UTF-8, for example in bash:\n"
     "  quorvel-ini get $'Configura\\xe7\\xe3o' $'Balan\\xe7a' '' ~/.config/quorvel/quorvel.ini\n"
     "\n"
-    "Exit status: 0 on success (also when the value was already there),\n"
-    "1 when a write is refused or fails, 2 on wrong usage.\n";
+    "Exit status:\n"
+    "  0  success: the value or, for a missing file, section or entry, DEFAULT\n"
+    "     was printed; the value was written or was already there\n"
+    "  1  get: the file is there but cannot be read (DEFAULT was printed);\n"
+    "     set: the write was refused or failed; the reason is on standard error\n"
+    "  2  wrong usage\n";
 
 void say(std::FILE* to, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), to);
@@ -62,8 +68,18 @@ int main(int argc, char** argv) {
   const std::string_view text = argv[4];
   const std::string_view file = argv[5];
   if (command == "get") {
-    say(stdout, quorvel::readProfileString(section, key, text, file) + "\n");
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    const quorvel::ProfileRead read = quorvel::readProfileStringChecked(section, key, text, file);
+    say(stdout, read.value + "\n");
+    if (std::fflush(stdout) != 0) return 1;
+    if (read.error != 0) {
+      say(stderr, "quorvel-ini: cannot read ");
+      say(stderr, file);
+      say(stderr, ": ");
+      say(stderr, std::strerror(read.error));
+      say(stderr, "\n");
+      return 1;
+    }
+    return 0;
   }
 
   switch (quorvel::writeProfileString(section, key, text, file)) {
