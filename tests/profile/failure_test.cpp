@@ -402,6 +402,59 @@ TEST_F(Injected, ShortWritesAreCompleted) {
   EXPECT_EQ(readFile(file), "; keep\r\n[S]\r\nk=2\r\n");
 }
 
+// A folder that refuses new files (the open that creates the temporary file
+// fails with EACCES) but a writable file: the write goes in place. Space is
+// claimed before the first byte changes, and a write that fails midway puts
+// the old bytes back.
+TEST_F(Injected, InPlaceWhenTheFolderRefusesNewFiles) {
+  struct Case {
+    const char* name;
+    void (*arm)();
+    WriteResult expected;
+  };
+  const Case cases[] = {
+      {"Fine", [] {}, WriteResult::Written},
+      {"DiskFull",
+       [] {
+         profileSystem().reserve = [](int fd, off_t n) {
+           return fault.strike() ? -1 : realProfileSystem().reserve(fd, n);
+         };
+         fault = Fault{ENOSPC, 0, 1};
+       },
+       WriteResult::Failed},
+      {"WriteError",
+       [] {
+         // The bytes land, and then the device reports an error.
+         profileSystem().pwrite = [](int fd, const void* b, size_t n, off_t at) -> ssize_t {
+           const ssize_t r = realProfileSystem().pwrite(fd, b, n, at);
+           return fault.strike() ? -1 : r;
+         };
+         fault = Fault{EIO, 0, 1};
+       },
+       WriteResult::Failed},
+  };
+  for (const Case& c : cases) {
+    writeFile(file, kStart);
+    const ino_t inode = statOf(file).st_ino;
+    profileSystem() = realProfileSystem();
+    profileSystem().open = [](const char* p, int f, mode_t m) {
+      if ((f & O_CREAT) != 0) {
+        errno = EACCES;
+        return -1;
+      }
+      return realProfileSystem().open(p, f, m);
+    };
+    fault = Fault{};
+    c.arm();
+    EXPECT_EQ(writeProfileString("S", "k", "22", file), c.expected) << c.name;
+    EXPECT_EQ(readFile(file),
+              c.expected == WriteResult::Written ? "; keep\r\n[S]\r\nk=22\r\n" : kStart)
+        << c.name;
+    EXPECT_EQ(statOf(file).st_ino, inode) << c.name;
+    EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"p.ini"}) << c.name;
+  }
+}
+
 TEST_F(Injected, ReadingRetriesInterruptionsAndGivesDefaultOnError) {
   armRead();
   fault.errorNumber = EINTR;
