@@ -63,7 +63,13 @@ TEST(Tool, RefusedAndFailedWritesSayWhy) {
   const ToolRun failed = runTool({"set", "S", "k", "v", (dir / "none" / "p.ini").string()});
   EXPECT_EQ(failed.status, 1);
   EXPECT_NE(failed.err.find("No such file or directory"), std::string::npos) << failed.err;
+}
 
+TEST(Tool, WriteThroughALinkLeadingNowhereSaysWhy) {
+#ifdef _WIN32
+  GTEST_SKIP() << "symbolic links to files are a POSIX matter";
+#endif
+  test::TempDir dir;
   const std::string dangling = (dir / "link.ini").string();
   std::filesystem::create_symlink(dir / "none" / "p.ini", dangling);
   const ToolRun nowhere = runTool({"set", "S", "k", "v", dangling});
@@ -78,7 +84,8 @@ TEST(Tool, UnreadableFilePrintsTheDefaultAndFails) {
   const ToolRun folder = runTool({"get", "S", "k", "d", dir.path().string()});
   EXPECT_EQ(folder.out, "d\n");
   EXPECT_EQ(folder.status, 1);
-  EXPECT_NE(folder.err.find("Is a directory"), std::string::npos) << folder.err;
+  EXPECT_NE(folder.err.find("cannot read " + dir.path().string() + ": "), std::string::npos)
+      << folder.err;
 
   for (const std::string& file :
        {(dir / "missing.ini").string(), (dir / "no" / "p.ini").string()}) {
