@@ -5,8 +5,9 @@
 //   probe point N   the middle of control N, in screen coordinates
 //   probe shown N   1 when control N is visible, else 0
 // Exit code 1 while there is no such window or control, 2 for a bad command.
-#include <commctrl.h>
 #include <windows.h>
+// <commctrl.h> needs <windows.h> before it.
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,8 +1,9 @@
 // The real Win32 window, built from the main window's definition, driven with
 // real input (SendInput) under Wine.
-#include <commctrl.h>
 #include <gtest/gtest.h>
 #include <windows.h>
+// <commctrl.h> needs <windows.h> before it.
+#include <commctrl.h>
 
 #include <algorithm>
 #include <array>
