@@ -69,8 +69,8 @@ void CAPTURA_PESO(CaptureState& s, SerialLibrary& serial, WindowRuntime& window)
     const std::string_view line = s.V_BUFFER.view();
     if (rule->divided) s.V_TAM = static_cast<std::uint32_t>(line.size());
     if (line.size() == rule->lineLength) {
-      const Decimal weight = Decimal::parse(line.substr(rule->from, rule->count));
-      s.V_PESO = rule->divided ? weight.dividedBy(s.V_DIVISOR) : weight;
+      const std::string_view text = line.substr(rule->from, rule->count);
+      s.V_PESO = rule->divided ? Decimal::parseDivided(text, s.V_DIVISOR) : Decimal::parse(text);
     } else {
       s.V_PESO = Decimal{};
     }

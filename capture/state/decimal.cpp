@@ -3,17 +3,27 @@
 #include <array>
 #include <charconv>
 #include <cstdlib>
+#include <optional>
 
 namespace quorvel {
 
-Decimal Decimal::parse(std::string_view text) {
+namespace {
+
+constexpr std::int64_t kMaxWhole = Decimal::kMaxThousandths / 1000;
+
+// The number that `text` reads as, in hundred-thousandths: its first four
+// decimals exactly, and a fifth decimal of 1 when any later one is not 0. A
+// rounding boundary of a quotient by a whole number, to three decimals, has at
+// most four decimals, so this value rounds as the exact one does.
+std::optional<std::int64_t> readExact(std::string_view text) {
   bool negative = false;
   bool seenSign = false;
   bool seenDigit = false;
   bool seenMark = false;
   int decimals = 0;
-  std::int64_t whole = 0;  // thousandths of the digits taken so far
-  int roundDigit = -1;     // the fourth decimal, which decides the rounding
+  std::int64_t whole = 0;
+  std::int64_t fraction = 0;
+  bool beyond = false;
   for (const char c : text) {
     if (c == ' ') continue;
     if ((c == '+' || c == '-') && !seenSign && !seenDigit && !seenMark) {
@@ -25,34 +35,46 @@ Decimal Decimal::parse(std::string_view text) {
       seenDigit = true;
       const int d = c - '0';
       if (!seenMark) {
-        if (whole > (kMaxThousandths - d * 1000) / 10) return {};
-        whole = whole * 10 + d * 1000;
-      } else if (decimals < 3) {
-        static constexpr std::array<int, 3> kPlace{100, 10, 1};
-        whole += d * kPlace[static_cast<std::size_t>(decimals)];
+        if (whole > (kMaxWhole - d) / 10) return std::nullopt;
+        whole = whole * 10 + d;
+      } else if (decimals < 4) {
+        fraction = fraction * 10 + d;
         ++decimals;
-      } else if (roundDigit < 0) {
-        roundDigit = d;
+      } else if (d != 0) {
+        beyond = true;
       }
     } else {
-      return {};
+      return std::nullopt;
     }
     // A sign counts only before everything else.
     seenSign = true;
   }
-  if (!seenDigit) return {};
-  if (roundDigit >= 5) ++whole;
-  if (whole > kMaxThousandths) return {};
-  return Decimal(negative ? -whole : whole);
+  if (!seenDigit) return std::nullopt;
+  for (; decimals < 4; ++decimals) fraction *= 10;
+  const std::int64_t units = (whole * 10'000 + fraction) * 10 + (beyond ? 1 : 0);
+  return negative ? -units : units;
 }
 
-Decimal Decimal::dividedBy(std::int32_t divisor) const {
+std::int64_t roundedQuotient(std::int64_t n, std::int64_t d) {
+  std::int64_t q = n / d;
+  const std::int64_t r = n % d;
+  if (2 * std::llabs(r) >= std::llabs(d)) q += ((n < 0) != (d < 0)) ? -1 : 1;
+  return q;
+}
+
+}  // namespace
+
+Decimal Decimal::parse(std::string_view text) {
+  return parseDivided(text, 1);
+}
+
+Decimal Decimal::parseDivided(std::string_view text, std::int32_t divisor) {
   if (divisor == 0) return {};
-  const std::int64_t d = divisor;
-  std::int64_t q = t_ / d;
-  const std::int64_t r = t_ % d;
-  if (2 * std::llabs(r) >= std::llabs(d)) q += ((t_ < 0) != (d < 0)) ? -1 : 1;
-  return Decimal(q);
+  const std::optional<std::int64_t> units = readExact(text);
+  if (!units) return {};
+  const std::int64_t t = roundedQuotient(*units, std::int64_t{divisor} * 100);
+  if (t > kMaxThousandths || t < -kMaxThousandths) return {};
+  return Decimal(t);
 }
 
 double Decimal::toDouble() const {

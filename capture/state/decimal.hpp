@@ -21,9 +21,11 @@ class Decimal {
   // round half away from zero. Anything else, no digit at all, or a value of
   // more than 15 digits gives 0.
   static Decimal parse(std::string_view text);
-
-  // Quotient rounded half away from zero to three decimals; a divisor of 0 gives 0.
-  Decimal dividedBy(std::int32_t divisor) const;
+  // The exact number that `text` reads as (by the rule of parse, before any
+  // rounding) divided by `divisor`, rounded once, half away from zero, to three
+  // decimals: "1.2345" by 10 gives 0.123. A divisor of 0, or a quotient of
+  // more than 15 digits, gives 0.
+  static Decimal parseDivided(std::string_view text, std::int32_t divisor);
 
   constexpr std::int64_t thousandths() const { return t_; }
   double toDouble() const;

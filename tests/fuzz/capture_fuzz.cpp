@@ -91,8 +91,8 @@ struct Model {
       weight = Decimal{};
       return;
     }
-    const Decimal raw = Decimal::parse(std::string_view(line).substr(brand.from, brand.count));
-    weight = brand.divided ? raw.dividedBy(divisor) : raw;
+    const std::string_view text = std::string_view(line).substr(brand.from, brand.count);
+    weight = brand.divided ? Decimal::parseDivided(text, divisor) : Decimal::parse(text);
   }
 };
 

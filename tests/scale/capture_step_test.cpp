@@ -80,6 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "1500"},
         StreamCase{"PrecisionRoundsThirdDecimal", "Precision", 3, " 000001\r", " 000001", 333, 7,
                    "0.333"},
+        StreamCase{"PrecisionRoundsOnlyTheQuotient", "Precision", 10, "x1.2345\r", "x1.2345", 123,
+                   7, "0.123"},
         StreamCase{"PrecisionEightCharacters", "Precision", 10, "+0012345\r", "+0012345", 0, 8,
                    nullptr},
         StreamCase{"PrecisionDivisorZero", "Precision", 0, "+001234\r", "+001234", 0, 7, nullptr},
