@@ -44,8 +44,6 @@ constexpr unsigned kInputSpeedShift = 16;      // IBSHIFT
 constexpr unsigned kPtySlaveMajorFirst = 136;
 constexpr unsigned kPtySlaveMajorLast = 143;
 
-constexpr std::int32_t kMostReported = 0x7FFF;
-
 struct SpeedCode {
   std::int32_t bits;
   speed_t code;
@@ -244,7 +242,6 @@ std::int32_t TermiosSerial::Func084(std::int32_t port, std::int32_t) {
 void TermiosSerial::lose(Port& p) {
   closeDevice(p.fd);
   p.fd = -1;
-  p.head = p.tail = 0;
   p.nextReopen = sys_.now() + kReopenInterval;
 }
 
@@ -263,11 +260,17 @@ void TermiosSerial::reopen(Port& p) {
 
 bool TermiosSerial::fill(Port& p) {
   if (p.fd < 0) return false;
+  if (p.head == p.tail) p.head = p.tail = 0;
+  if (p.head > 0) {
+    std::copy(p.buffer.begin() + static_cast<std::ptrdiff_t>(p.head),
+              p.buffer.begin() + static_cast<std::ptrdiff_t>(p.tail), p.buffer.begin());
+    p.tail -= p.head;
+    p.head = 0;
+  }
   for (;;) {
-    const ssize_t n = sys_.read(p.fd, p.buffer.data(), p.buffer.size());
+    const ssize_t n = sys_.read(p.fd, p.buffer.data() + p.tail, p.buffer.size() - p.tail);
     if (n > 0) {
-      p.head = 0;
-      p.tail = static_cast<std::size_t>(n);
+      p.tail += static_cast<std::size_t>(n);
       return true;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -279,12 +282,13 @@ bool TermiosSerial::fill(Port& p) {
 std::int32_t TermiosSerial::Func062(std::int32_t port) {
   Port* p = claimed(port);
   if (!p) return 0;
-  if (p->head == p->tail) {
-    if (p->fd < 0) reopen(*p);
-    fill(*p);
+  if (p->fd < 0 && p->head == p->tail) reopen(*p);
+  // A terminal hands over at most a few kilobytes per read: keep reading until
+  // it has nothing more or the buffer is full, so that the count covers what
+  // the kernel holds and not only its first slice.
+  while (p->tail - p->head < p->buffer.size() && fill(*p)) {
   }
-  return static_cast<std::int32_t>(
-      std::min<std::size_t>(p->tail - p->head, static_cast<std::size_t>(kMostReported)));
+  return static_cast<std::int32_t>(p->tail - p->head);
 }
 
 std::int32_t TermiosSerial::Func041(std::int32_t port) {

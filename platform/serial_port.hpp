@@ -17,14 +17,17 @@
 //   device is gone the settings are kept for its return, and the result is 0.
 // Func084 releases a claimed port; a port not claimed is left alone. Always 0;
 //   the window handle is recorded at the claim but not checked.
-// Func062 counts the bytes waiting in the layer's buffer, refilled by one read
-//   when empty; at most 32767, 0 only when none wait (also for a port not
-//   claimed). Func041 takes the next byte (0 to 255), else -1. Neither blocks.
+// Func062 tops the layer's buffer up from the device (reading until the device
+//   has nothing more or the buffer is full) and counts the bytes in it: at
+//   most 65535, so its low 16 bits are 0 only when none wait (also for a port
+//   not claimed). Func041 takes the next byte (0 to 255) from the buffer, which
+//   one read refills when empty, else -1. Neither blocks.
 //
 // A device that vanishes while claimed (read error EIO, ENXIO or ENODEV, or a
-// hang-up) reads as nothing waiting; Func062 then tries to open the same path
-// again at most every 250 ms and, once it succeeds, restores the line settings,
-// so reading resumes without an error ever reaching the caller.
+// hang-up) reads as nothing waiting once the bytes taken before it vanished are
+// read; Func062 then tries to open the same path again at most every 250 ms
+// and, once it succeeds, restores the line settings, so reading resumes without
+// an error ever reaching the caller.
 // Not thread-safe: all calls come from one thread.
 #include <sys/types.h>
 
@@ -90,7 +93,7 @@ class TermiosSerial final : public SerialLibrary {
   std::int32_t Func062(std::int32_t port) override;
   std::int32_t Func041(std::int32_t port) override;
 
-  static constexpr std::size_t kBufferSize = 4096;
+  static constexpr std::size_t kBufferSize = 65535;
   static constexpr std::chrono::milliseconds kReopenInterval{250};
 
  private:

@@ -1,5 +1,6 @@
 #include "scale/capture_step.hpp"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -9,6 +10,7 @@ namespace quorvel {
 namespace {
 
 constexpr char kCarriageReturn = 13;
+constexpr std::size_t kMostBytesPerRun = std::size_t{1} << 20;
 
 // Where each brand puts the weight in its line. Positions count from 0.
 struct WeightRule {
@@ -32,19 +34,38 @@ const WeightRule* ruleFor(std::string_view brand) {
   return nullptr;
 }
 
-void drainSerial(CaptureState& s, SerialLibrary& serial, WindowRuntime& window) {
-  for (;;) {
+// Reads at most what was waiting when the run began, so that a scale sending
+// faster than the run reads cannot hold the window's thread. Only the last line
+// completed counts, so a line is moved, not copied, when it completes, and
+// V_BUFFER takes the last one once at the end.
+void drainSerial(CaptureState& s, SerialLibrary& serial, std::int32_t waiting) {
+  const std::size_t bound =
+      waiting > 0 ? std::min<std::size_t>(static_cast<std::size_t>(waiting), kMostBytesPerRun)
+                  : kMostBytesPerRun;
+  std::string line(s.STRLEITURA.view());
+  std::string last;
+  bool lineHasNonSpace = hasNonSpace(line);
+  bool committed = false;
+  line.reserve(s.STRLEITURA.maxLength());
+  last.reserve(s.STRLEITURA.maxLength());
+  for (std::size_t n = 0; n < bound; ++n) {
     s.RETCODE = resultCode(serial.Func041(s.COMPORT));
-    if (s.RETCODE < 0) return;
+    if (s.RETCODE < 0) break;
     s.RETCHR = static_cast<std::uint8_t>(s.RETCODE & 0xFF);
-    if (s.RETCHR == kCarriageReturn && hasNonSpace(s.STRLEITURA.view())) {
-      window.display();
-      s.V_BUFFER = s.STRLEITURA.view();
-      s.STRLEITURA.clear();
+    if (s.RETCHR == kCarriageReturn && lineHasNonSpace) {
+      last.swap(line);
+      line.clear();
+      lineHasNonSpace = false;
+      committed = true;
     } else if (s.RETCHR >= 32 && s.RETCHR <= 126) {
-      s.STRLEITURA.append(static_cast<char>(s.RETCHR));  // a full line drops the byte
+      if (line.size() < s.STRLEITURA.maxLength()) {  // a full line drops the byte
+        line += static_cast<char>(s.RETCHR);
+        lineHasNonSpace = lineHasNonSpace || s.RETCHR != ' ';
+      }
     }
   }
+  if (committed) s.V_BUFFER = last;
+  s.STRLEITURA = line;
 }
 
 void writeHandOff(const CaptureState& s) {
@@ -63,7 +84,8 @@ void writeHandOff(const CaptureState& s) {
 
 void CAPTURA_PESO(CaptureState& s, SerialLibrary& serial, WindowRuntime& window) {
   if (s.FLAG_ABERTA == 0) return;
-  if (resultCode(serial.Func062(s.COMPORT)) != 0) drainSerial(s, serial, window);
+  const std::int32_t waiting = serial.Func062(s.COMPORT);
+  if (resultCode(waiting) != 0) drainSerial(s, serial, waiting);
 
   if (const WeightRule* rule = ruleFor(s.V_BALANCA.view())) {
     const std::string_view line = s.V_BUFFER.view();

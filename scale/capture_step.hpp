@@ -5,6 +5,12 @@
 // writes "Ativo" and "Peso" into the section "Pesagem.<computer name>" of the
 // hand-off file V_PASTA\quorvel.txt. Does nothing while the port is closed.
 //
+// A run reads at most the bytes that the waiting-byte query reported when it
+// began (at most 1 MiB; a count that is negative as a 32-bit number stands for
+// that most), so a scale that sends faster than the run reads cannot hold it:
+// what comes meanwhile waits for the next tick. It redisplays once, after the
+// weight, however many lines it completed.
+//
 // A brand without a rule brings an "Aviso" message box on every run and sets
 // V_ERRO to 1; the weight then keeps its last value. A failed hand-off write is
 // not reported; the next run writes again.

@@ -54,6 +54,10 @@ struct StreamCase {
   const char* peso;  // nullptr: no hand-off file
 };
 
+void PrintTo(const StreamCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class CaptureStream : public testing::TestWithParam<StreamCase> {};
 
 TEST_P(CaptureStream, GivesLineWeightAndHandOff) {
@@ -110,8 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
                    nullptr},
         StreamCase{"GarbageWeightText", "TOL", 10, "0a1500\r", "0a1500", 0, kNameLength, nullptr},
         StreamCase{"OverlongLineKeepsFirst254", "TOL", 10, k300 + "\r", k300.substr(0, 254), 0,
-                   kNameLength, nullptr}),
-    [](const auto& p) { return std::string(p.param.name); });
+                   kNameLength, nullptr}));
 
 TEST(CaptureStep, ReadResultsUseTheirLowByteAndStopWhenNegative) {
   Fixture f("TOL");
@@ -135,12 +138,77 @@ TEST(CaptureStep, CarriesAnUnfinishedLineIntoTheNextRun) {
   EXPECT_EQ(f.s.STRLEITURA.view(), "00");
 }
 
-TEST(CaptureStep, RedisplaysBeforeEachLineIsCommittedAndAfterTheWeight) {
+TEST(CaptureStep, RedisplaysOnceAfterTheWeightAndBeforeTheWrite) {
   Fixture f("TOL");
-  std::vector<std::string> seen;
-  f.window.onDisplay = [&] { seen.emplace_back(f.s.V_BUFFER.view()); };
-  f.run("001000\r002000\r");
-  EXPECT_EQ(seen, (std::vector<std::string>{"", "001000", "002000"}));
+  struct Seen {
+    std::string buffer;
+    std::int64_t thousandths;
+    bool written;
+  };
+  std::vector<Seen> seen;
+  f.window.onDisplay = [&] {
+    seen.push_back({std::string(f.s.V_BUFFER.view()), f.s.V_PESO.thousandths(),
+                    std::filesystem::exists(f.handOff())});
+  };
+  f.run("001000\r002000\r003000\r00");
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].buffer, "003000");
+  EXPECT_EQ(seen[0].thousandths, 3'000'000);
+  EXPECT_FALSE(seen[0].written);
+  EXPECT_EQ(f.handOffBytes(), section("3000"));
+}
+
+// What the waiting-byte query answers decides whether a run reads, and how much.
+struct WaitingCase {
+  const char* name;
+  std::int32_t waiting;
+  int byteReads;
+  const char* buffer;
+  const char* unfinished;
+};
+
+void PrintTo(const WaitingCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class WaitingQuery : public testing::TestWithParam<WaitingCase> {};
+
+TEST_P(WaitingQuery, StartsTheReadLoopAndBoundsIt) {
+  const WaitingCase& c = GetParam();
+  Fixture f("TOL");
+  f.serial.waitingResult = c.waiting;
+  f.run("001000\r002000\r0030");
+  EXPECT_EQ(f.serial.byteReads, c.byteReads);
+  EXPECT_EQ(f.s.V_BUFFER.view(), c.buffer);
+  EXPECT_EQ(f.s.STRLEITURA.view(), c.unfinished);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, WaitingQuery,
+    testing::Values(WaitingCase{"LowBitsZeroReadsNothing", 0x10000, 0, "", ""},
+                    WaitingCase{"CountBoundsTheRun", 7, 7, "001000", ""},
+                    WaitingCase{"CountEndingInsideALine", 10, 10, "001000", "002"},
+                    // Negative as 16 bits: bytes wait all the same; the run
+                    // reads until a read finds none.
+                    WaitingCase{"LowBitsAllOnes", 0xFFFF, 19, "002000", "0030"},
+                    WaitingCase{"LowBitsSignOnly", 0x8000, 19, "002000", "0030"},
+                    WaitingCase{"NegativeCount", -1, 19, "002000", "0030"},
+                    WaitingCase{"HugeCount", 0x7FFF8000, 19, "002000", "0030"}));
+
+TEST(CaptureStep, ARunReadsAtMostOneMebibyte) {
+  Fixture f("TOL");
+  constexpr std::size_t kMost = std::size_t{1} << 20;
+  std::string backlog;
+  while (backlog.size() + 14 <= kMost) backlog += "001000\r";
+  backlog.resize(kMost - 7, '\n');  // line feeds count toward no line
+  backlog += "002000\r003000\r";
+  f.serial.waitingResult = 0x7FFFFFFF;
+  f.run(backlog);
+  EXPECT_EQ(f.serial.byteReads, static_cast<int>(kMost));
+  EXPECT_EQ(f.s.V_BUFFER.view(), "002000");
+  EXPECT_EQ(f.window.displays, 1);
+  f.run();
+  EXPECT_EQ(f.s.V_BUFFER.view(), "003000");
 }
 
 TEST(CaptureStep, ClosedPortReadsShowsAndWritesNothing) {
@@ -160,7 +228,7 @@ TEST(CaptureStep, NothingWaitingParsesTheLastLineAgain) {
   f.serial.waitingResult = 0x10000;  // low 16 bits 0: nothing waits
   f.serial.feed("002000\r");
   CAPTURA_PESO(f.s, f.serial, f.window);
-  EXPECT_EQ(f.serial.byteReads, 8);  // the first run's seven bytes and its closing -1
+  EXPECT_EQ(f.serial.byteReads, 7);  // the first run's seven bytes
   EXPECT_EQ(f.s.V_BUFFER.view(), "001500");
   EXPECT_EQ(f.handOffBytes(), "[Pesagem.WS2]\r\nPeso=7\r\n" + section("1500"));
 }

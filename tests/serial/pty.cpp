@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 #include <thread>
@@ -68,7 +69,7 @@ ssize_t RecordingSystem::read(int fd, void* buffer, std::size_t size) {
       return -1;
     }
   }
-  return SerialSystem::read(fd, buffer, size);
+  return SerialSystem::read(fd, buffer, readSlice > 0 ? std::min(size, readSlice) : size);
 }
 
 std::chrono::steady_clock::time_point RecordingSystem::now() {

@@ -21,6 +21,7 @@ class Pty {
   Pty(const Pty&) = delete;
   Pty& operator=(const Pty&) = delete;
   const std::string& path() const { return path_; }
+  int master() const { return master_; }
   // Writes everything to the master side, blocking while the line is full.
   void write(std::string_view bytes);
   // Hangs up the terminal side.
@@ -41,6 +42,7 @@ class RecordingSystem : public SerialSystem {
   std::deque<int> openErrors;
   std::chrono::steady_clock::duration advanced{};  // added to the real clock
   int reads = 0;
+  std::size_t readSlice = 0;  // when set, the most that one read hands over
 
   int open(const char* path, int flags) override;
   int close(int fd) override;

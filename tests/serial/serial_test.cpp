@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -203,6 +204,36 @@ TEST(TermiosSerial, DrainsALargeBurstByteForByteFromItsBuffer) {
   EXPECT_FALSE(readsPerByte);
   ASSERT_EQ(got.size(), burst.size());
   EXPECT_TRUE(got == burst);
+  EXPECT_EQ(serial.Func041(0), -1);
+}
+
+TEST(TermiosSerial, CountsWhatTheDeviceHoldsBeyondOneRead) {
+  Pty pty;
+  RecordingSystem sys;
+  TermiosSerial serial(devices({{0, pty.path()}}), sys);
+  ASSERT_EQ(serial.Func012(0, 0), 0);
+  ASSERT_EQ(serial.Func001(0, 9600, 0, 8, 1), 0);
+  const auto waitingInKernel = [&](int count) {
+    return eventually([&] {
+      int n = 0;
+      return ::ioctl(sys.lastFd, FIONREAD, &n) == 0 && n == count;
+    });
+  };
+  // A terminal hands over its bytes in slices; the count covers all of them.
+  pty.write(std::string(3000, 'a'));
+  ASSERT_TRUE(waitingInKernel(3000));
+  sys.readSlice = 1000;
+  sys.reads = 0;
+  EXPECT_EQ(serial.Func062(0), 3000);
+  EXPECT_EQ(sys.reads, 4);  // three slices, and one that found nothing more
+  EXPECT_EQ(drain(serial, 0, 3000), std::string(3000, 'a'));
+
+  // Bytes taken before the device vanished are still handed out.
+  pty.write(std::string(2000, 'b'));
+  ASSERT_TRUE(waitingInKernel(2000));
+  sys.readErrors = {0, EIO};
+  EXPECT_EQ(serial.Func062(0), 1000);
+  EXPECT_EQ(drain(serial, 0, 1000), std::string(1000, 'b'));
   EXPECT_EQ(serial.Func041(0), -1);
 }
 
