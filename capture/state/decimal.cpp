@@ -11,11 +11,11 @@ namespace {
 
 constexpr std::int64_t kMaxWhole = Decimal::kMaxThousandths / 1000;
 
-// The number that `text` reads as, in hundred-thousandths: its first four
-// decimals exactly, and a fifth decimal of 1 when any later one is not 0. A
-// rounding boundary of a quotient by a whole number, to three decimals, has at
-// most four decimals, so this value rounds as the exact one does.
-std::optional<std::int64_t> readExact(std::string_view text) {
+// The number that `text` reads as, in ten-thousandths, later decimals cut off.
+// Every halfway point between two thousandths of a quotient by a whole number
+// has at most four decimals, so cutting toward zero never crosses one, and a
+// value cut down onto one rounds away from zero as the whole value does.
+std::optional<std::int64_t> readTenThousandths(std::string_view text) {
   bool negative = false;
   bool seenSign = false;
   bool seenDigit = false;
@@ -23,7 +23,6 @@ std::optional<std::int64_t> readExact(std::string_view text) {
   int decimals = 0;
   std::int64_t whole = 0;
   std::int64_t fraction = 0;
-  bool beyond = false;
   for (const char c : text) {
     if (c == ' ') continue;
     if ((c == '+' || c == '-') && !seenSign && !seenDigit && !seenMark) {
@@ -40,8 +39,6 @@ std::optional<std::int64_t> readExact(std::string_view text) {
       } else if (decimals < 4) {
         fraction = fraction * 10 + d;
         ++decimals;
-      } else if (d != 0) {
-        beyond = true;
       }
     } else {
       return std::nullopt;
@@ -51,7 +48,7 @@ std::optional<std::int64_t> readExact(std::string_view text) {
   }
   if (!seenDigit) return std::nullopt;
   for (; decimals < 4; ++decimals) fraction *= 10;
-  const std::int64_t units = (whole * 10'000 + fraction) * 10 + (beyond ? 1 : 0);
+  const std::int64_t units = whole * 10'000 + fraction;
   return negative ? -units : units;
 }
 
@@ -70,9 +67,9 @@ Decimal Decimal::parse(std::string_view text) {
 
 Decimal Decimal::parseDivided(std::string_view text, std::int32_t divisor) {
   if (divisor == 0) return {};
-  const std::optional<std::int64_t> units = readExact(text);
+  const std::optional<std::int64_t> units = readTenThousandths(text);
   if (!units) return {};
-  const std::int64_t t = roundedQuotient(*units, std::int64_t{divisor} * 100);
+  const std::int64_t t = roundedQuotient(*units, std::int64_t{divisor} * 10);
   if (t > kMaxThousandths || t < -kMaxThousandths) return {};
   return Decimal(t);
 }
