@@ -114,7 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
                    nullptr},
         StreamCase{"GarbageWeightText", "TOL", 10, "0a1500\r", "0a1500", 0, kNameLength, nullptr},
         StreamCase{"OverlongLineKeepsFirst254", "TOL", 10, k300 + "\r", k300.substr(0, 254), 0,
-                   kNameLength, nullptr}));
+                   kNameLength, nullptr}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(CaptureStep, ReadResultsUseTheirLowByteAndStopWhenNegative) {
   Fixture f("TOL");
@@ -193,7 +194,8 @@ INSTANTIATE_TEST_SUITE_P(
                     WaitingCase{"LowBitsAllOnes", 0xFFFF, 19, "002000", "0030"},
                     WaitingCase{"LowBitsSignOnly", 0x8000, 19, "002000", "0030"},
                     WaitingCase{"NegativeCount", -1, 19, "002000", "0030"},
-                    WaitingCase{"HugeCount", 0x7FFF8000, 19, "002000", "0030"}));
+                    WaitingCase{"HugeCount", 0x7FFF8000, 19, "002000", "0030"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(CaptureStep, ARunReadsAtMostOneMebibyte) {
   Fixture f("TOL");

@@ -86,7 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"TwoSigns", "--1", 0}, ParseCase{"Exponent", "1e3", 0},
         ParseCase{"ThirteenWholeDigits", "1000000000000", 0},
         ParseCase{"RoundsPastFifteenDigits", "999999999999.9995", 0},
-        ParseCase{"ControlCharacter", "\00212", 0}));
+        ParseCase{"ControlCharacter", "\00212", 0}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 struct QuotientCase {
   const char* name;
@@ -126,7 +127,8 @@ INSTANTIATE_TEST_SUITE_P(
                                  std::numeric_limits<std::int32_t>::min(), -465'661},
                     QuotientCase{"TooLargeToDivide", "1000000000000", 1000, 0},
                     QuotientCase{"DivisorZero", "5", 0, 0},
-                    QuotientCase{"NoNumber", "abc", 10, 0}));
+                    QuotientCase{"NoNumber", "abc", 10, 0}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(Decimal, WritesTextInEveryLocale) {
   std::setlocale(LC_ALL,
