@@ -355,15 +355,20 @@ void Win32Window::sizeAutoControls() {
         if (d.h == kAuto) h = tm.tmHeight + 2 * baseX;
         break;
       case ControlKind::List: {
-        COMBOBOXINFO info{};
-        info.cbSize = sizeof info;
-        GetComboBoxInfo(c.hwnd, &info);
         if (d.w == kAuto) {
           int widest = 0;
           for (const std::wstring& entry : listEntries(d.entries))
             widest = std::max<int>(widest, textSize(entry, DT_NOPREFIX).cx);
-          const int around = (outer.right - outer.left) - (info.rcItem.right - info.rcItem.left);
-          w = widest + around + 4;  // 2 pixels either side of the drawn text
+          // What the box takes around its selection field, measured at a width
+          // where the field is not squeezed to nothing.
+          const int probe = widest + 20 * baseX;
+          SetWindowPos(c.hwnd, nullptr, 0, 0, probe, outer.bottom - outer.top,
+                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+          COMBOBOXINFO info{};
+          info.cbSize = sizeof info;
+          GetComboBoxInfo(c.hwnd, &info);
+          const int around = probe - (info.rcItem.right - info.rcItem.left);
+          w = widest + around + 2 * baseX;  // the drawn text is inset, the focus frame too
         }
         const int itemHeight = tm.tmHeight + 2;
         SendMessageW(c.hwnd, CB_SETITEMHEIGHT, 0, itemHeight);

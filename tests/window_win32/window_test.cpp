@@ -264,8 +264,11 @@ TEST_F(Win32WindowTest, PlacesEveryControlAtItsDialogUnits) {
     EXPECT_LT(at.right - at.left, (chars + 4) * baseX);
   }
   EXPECT_LE(placeOf(control::V_TAM).right, dialogRect(0, 0, 272, 0).right);
-  EXPECT_GT(placeOf(control::V_BALANCA).right - placeOf(control::V_BALANCA).left,
-            brand.cx + GetSystemMetrics(SM_CXVSCROLL));
+  // The list's selection field holds its longest entry.
+  COMBOBOXINFO info{};
+  info.cbSize = sizeof info;
+  ASSERT_TRUE(GetComboBoxInfo(control(control::V_BALANCA), &info));
+  EXPECT_GE(info.rcItem.right - info.rcItem.left, brand.cx + baseX);
 }
 
 TEST_F(Win32WindowTest, ControlsAreOfTheirKinds) {
