@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Windows serial tests under Wine against simulated scales: starts one
-# quorvel-sim per COM port, each on a pseudo-terminal behind a link in a
-# temporary folder, maps COM1 to COM7 to those links, runs the test program and
-# stops the simulators. The ports and what they carry are listed at the top of
+# quorvel-sim per COM port (and a burst line), each on a pseudo-terminal behind
+# a link in a temporary folder, maps COM1 to COM7 to those links, runs the test
+# program and stops the simulators. The ports and what they carry are listed at the top of
 # serial_win32_test.cpp.
 #
 #   run.sh QUORVEL_SIM WINE_RUN TEST.exe [ARG...]
@@ -23,12 +23,13 @@ fi
 dir=$(mktemp -d /tmp/quorvel-serial-win32.XXXXXX)
 pids=()
 watcher=
+burst=
 cleanup() {
   local p
-  # The scale that comes back runs under a watcher of its own, which a
-  # background shell's ignored SIGINT would not stop.
-  kill -TERM "$watcher" 2>/dev/null || true
-  wait "$watcher" 2>/dev/null || true
+  # A background job of a script ignores SIGINT: the watcher of the scale that
+  # comes back and the burst line are stopped with SIGTERM.
+  kill -TERM "$watcher" "$burst" 2>/dev/null || true
+  wait "$watcher" "$burst" 2>/dev/null || true
   [ -f "$dir/com3.pid" ] && pids+=("$(cat "$dir/com3.pid")")
   for p in "${pids[@]}"; do kill -INT "$p" 2>/dev/null || true; done
   for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
@@ -43,10 +44,23 @@ scale() {  # scale N ARG...: a simulator for COMn
   pids+=($!)
 }
 
-for ((i = 0; i < 256; i++)); do printf "\\$(printf %03o "$i")"; done >"$dir/burst.bin"
-
 scale 1 --brand TOL --weight 12.5 --interval 20
-scale 2 --replay "$dir/burst.bin" --loop --interval 10
+# COM2: a line that sends 64 KiB at once when the test asks, and never drops a
+# byte: its writes wait while the line is full.
+python3 - "$dir" <<'PY' &
+import os, pty, sys, time, tty
+folder = sys.argv[1]
+master, terminal = pty.openpty()
+tty.setraw(terminal)  # held open, so the line stays raw for whoever opens it
+os.symlink(os.ttyname(terminal), folder + "/com2")
+while not os.path.exists(folder + "/burst"):
+    time.sleep(0.02)
+data = memoryview(bytes(range(256)) * 256)
+while data:
+    data = data[os.write(master, data):]
+time.sleep(3600)
+PY
+burst=$!
 # COM3: a scale whose adapter is pulled out when the test asks, and plugged in
 # again (a new pseudo-terminal behind the same link) a little later.
 (
