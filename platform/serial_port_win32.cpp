@@ -124,6 +124,7 @@ std::int32_t Win32Serial::Func012(std::int32_t port, std::int32_t window) {
   auto p = std::make_unique<Port>();
   p->name = deviceName(port);
   p->window = window;
+  ::SetLastError(0);
   p->claim = ::CreateMutexW(nullptr, FALSE, claimName(port).c_str());
   if (!p->claim) return static_cast<std::int32_t>(::GetLastError());
   if (::GetLastError() == ERROR_ALREADY_EXISTS) {

@@ -9,7 +9,9 @@ namespace quorvel::test {
 int dragSettingSeenByAnotherProcess() {
   wchar_t self[MAX_PATH];
   ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring command = L"\"" + std::wstring(self) + L"\" --drag-setting";
+  std::wstring command(self);
+  command =
+      L"\"" + command.substr(0, command.find_last_of(L"\\/") + 1) + L"drag_setting_probe.exe\"";
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
@@ -27,12 +29,6 @@ int dragSettingSeenByAnotherProcess() {
 bool setDragSetting(int on) {
   return ::SystemParametersInfoA(SPI_SETDRAGFULLWINDOWS, static_cast<UINT>(on), nullptr,
                                  SPIF_UPDATEINIFILE | SPIF_SENDCHANGE) != 0;
-}
-
-int reportDragSetting() {
-  BOOL on = -1;
-  if (!::SystemParametersInfoA(SPI_GETDRAGFULLWINDOWS, 0, &on, 0)) return 100;
-  return on;
 }
 
 }  // namespace quorvel::test

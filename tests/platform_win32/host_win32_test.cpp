@@ -85,11 +85,3 @@ TEST_F(Win32DragSetting, IsNeverTouchedIfItWasOff) {
 
 }  // namespace
 }  // namespace quorvel::test
-
-// `--drag-setting`: the child that reports the setting as its exit code.
-int main(int argc, char** argv) {
-  if (argc == 2 && std::string(argv[1]) == "--drag-setting")
-    return quorvel::test::reportDragSetting();
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
