@@ -2,28 +2,12 @@
 
 #include <windows.h>
 
-#include <string>
+#include "tests/support/system.hpp"
 
 namespace quorvel::test {
 
 int dragSettingSeenByAnotherProcess() {
-  wchar_t self[MAX_PATH];
-  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring command(self);
-  command =
-      L"\"" + command.substr(0, command.find_last_of(L"\\/") + 1) + L"drag_setting_probe.exe\"";
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
-    return -1;
-  DWORD code = MAXDWORD;
-  if (::WaitForSingleObject(pi.hProcess, 30'000) == WAIT_OBJECT_0)
-    ::GetExitCodeProcess(pi.hProcess, &code);
-  ::CloseHandle(pi.hProcess);
-  ::CloseHandle(pi.hThread);
-  return code == MAXDWORD ? -1 : static_cast<int>(code);
+  return runProgram(QUORVEL_DRAG_PROBE, {}).status;
 }
 
 bool setDragSetting(int on) {

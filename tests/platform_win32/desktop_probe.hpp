@@ -4,8 +4,8 @@
 
 namespace quorvel::test {
 
-// The setting as read by a new process (drag_setting_probe.exe beside this
-// program); -1 when that process did not run.
+// The setting as read by a new process (drag_setting_probe.exe); -1 when that
+// process did not run.
 int dragSettingSeenByAnotherProcess();
 // Sets it for every program and in the user's profile; false when refused.
 bool setDragSetting(int on);

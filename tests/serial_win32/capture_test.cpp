@@ -2,9 +2,6 @@
 // capture step -> the hand-off file, under Wine (run.sh maps COM4 to COM7).
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "platform/serial_port_win32.hpp"
@@ -12,11 +9,10 @@
 #include "scale/port.hpp"
 #include "tests/serial_win32/line.hpp"
 #include "tests/support/fakes.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace quorvel::test {
 namespace {
-
-namespace fs = std::filesystem;
 
 TEST(Win32SerialLine, EachBrandReachesTheHandOffFile) {
   struct Case {
@@ -24,20 +20,17 @@ TEST(Win32SerialLine, EachBrandReachesTheHandOffFile) {
     const char* brand;
     const char* peso;
   };
-  const fs::path folder =
-      fs::temp_directory_path() / ("quorvel-e2e-" + std::to_string(::GetCurrentProcessId()));
   for (const Case& c : {Case{4, "Precision", "123.4"}, Case{5, "DIG", "1500"},
                         Case{6, "FIL", "0.25"}, Case{7, "TOL", "12.5"}}) {
     SCOPED_TRACE(c.brand);
-    fs::remove_all(folder);
-    fs::create_directories(folder);
+    TempDir folder;
     Win32Serial serial;
     RecordingWindow window;
     CaptureState s;
     s.V_PORTA = c.port;
     s.V_VELOCIDADE = 9600;
     s.V_BALANCA = c.brand;
-    s.V_PASTA = folder.string();
+    s.V_PASTA = folder.path().string();
     s.V_NOME_CPD = "BALANCA1";
     ABRIR_COM(s, serial, window);
     ASSERT_EQ(s.FLAG_ABERTA, 1) << (window.log.empty() ? "" : window.log.back());
@@ -45,12 +38,10 @@ TEST(Win32SerialLine, EachBrandReachesTheHandOffFile) {
       CAPTURA_PESO(s, serial, window);
       return s.V_PESO > Decimal();
     }));
-    std::ifstream in(folder / "quorvel.txt", std::ios::binary);
-    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(file, std::string("[Pesagem.BALANCA1]\r\nAtivo=1\r\nPeso=") + c.peso + "\r\n");
+    EXPECT_EQ(readFile(folder / "quorvel.txt"),
+              std::string("[Pesagem.BALANCA1]\r\nAtivo=1\r\nPeso=") + c.peso + "\r\n");
     FECHAR_COM(s, serial);
   }
-  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 
 #include "platform/serial_port_win32.hpp"
 #include "tests/serial_win32/line.hpp"
+#include "tests/support/system.hpp"
 
 namespace quorvel::test {
 namespace {
@@ -209,22 +210,10 @@ TEST(Win32SerialSeam, ALostDeviceIsOpenedAgainWithItsSettings) {
 // ---- under Wine, on pseudo-terminals ----
 
 // The result of a claim of COMn made by another process.
-DWORD claimInOtherProcess(int n) {
+int claimInOtherProcess(int n) {
   wchar_t self[MAX_PATH];
   ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring command = L"\"" + std::wstring(self) + L"\" --claim " + std::to_wstring(n);
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
-    return MAXDWORD;
-  ::WaitForSingleObject(pi.hProcess, 30'000);
-  DWORD code = MAXDWORD;
-  ::GetExitCodeProcess(pi.hProcess, &code);
-  ::CloseHandle(pi.hProcess);
-  ::CloseHandle(pi.hThread);
-  return code;
+  return runProgram(fs::path(self), {"--claim", std::to_string(n)}).status;
 }
 
 // A line that ends at the next CR of `stream` after `from`, CR included.
@@ -239,15 +228,15 @@ TEST(Win32SerialLine, ClaimIsExclusiveAndAMissingPortIsNotFound) {
   Win32Serial serial;
   ASSERT_EQ(serial.Func012(0, 4660), 0);
   EXPECT_EQ(serial.Func012(0, 4660), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(claimInOtherProcess(1), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(claimInOtherProcess(1), ERROR_ACCESS_DENIED);
   EXPECT_EQ(serial.Func084(0, 4660), 0);
-  EXPECT_EQ(claimInOtherProcess(1), 0u);
+  EXPECT_EQ(claimInOtherProcess(1), 0);
   EXPECT_EQ(serial.Func012(0, 4660), 0);
 
   Win32Serial other;
   EXPECT_EQ(other.Func012(98, 1), ERROR_FILE_NOT_FOUND);
   // A failed claim holds nothing.
-  EXPECT_EQ(claimInOtherProcess(99), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(claimInOtherProcess(99), ERROR_FILE_NOT_FOUND);
 }
 
 TEST(Win32SerialLine, ReadsLinesSetUpForSevenBitsOrEight) {
