@@ -1,45 +1,18 @@
 // One value changed in hand-off files of 1, 100 and 1000 workstation sections:
 // profile access against the floor (read the file, write the same bytes to a
 // temporary file, flush it to the disk and rename it over the old one, as a
-// write that survives a power cut must) and against QSettings in INI format.
-// BM_FloorWithoutFlush shows what the flush alone costs.
+// write that survives a power cut must); qsettings_bench.cpp adds QSettings on
+// Linux. BM_FloorWithoutFlush shows what the flush alone costs.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <QSettings>
-#include <QString>
-#include <cstdio>
 #include <string>
 
+#include "bench/profile/fixture.hpp"
+#include "bench/profile/floor.hpp"
 #include "profile/ini.hpp"
-#include "tests/support/temp_dir.hpp"
 
+namespace quorvel::bench {
 namespace {
-
-std::string handOff(int sections) {
-  std::string s;
-  char header[32];
-  for (int i = 1; i <= sections; ++i) {
-    std::snprintf(header, sizeof header, "[Pesagem.WS%04d]\r\n", i);
-    s += header;
-    s += "Ativo=1\r\nPeso=123.4\r\n";
-  }
-  return s;
-}
-
-struct Fixture {
-  explicit Fixture(int sections) {
-    file = dir / "quorvel.txt";
-    quorvel::test::writeFile(file, handOff(sections));
-  }
-  quorvel::test::TempDir dir;
-  std::filesystem::path file;
-};
-
-const char* value(std::int64_t i) {
-  return (i & 1) != 0 ? "123.5" : "123.4";
-}
 
 void BM_Write(benchmark::State& state) {
   Fixture f(static_cast<int>(state.range(0)));
@@ -53,18 +26,11 @@ void BM_Write(benchmark::State& state) {
 
 void floor(benchmark::State& state, bool flush) {
   Fixture f(static_cast<int>(state.range(0)));
-  const std::string tmp = (f.dir / ".quorvel.txt.tmp").string();
+  const std::filesystem::path tmp = f.dir / ".quorvel.txt.tmp";
   std::string buffer(1 << 20, '\0');
   for (auto _ : state) {
-    const int in = ::open(f.file.c_str(), O_RDONLY | O_CLOEXEC);
-    const ssize_t n = ::read(in, buffer.data(), buffer.size());
-    ::close(in);
-    const int out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (n < 0 || ::write(out, buffer.data(), static_cast<std::size_t>(n)) != n ||
-        (flush && ::fdatasync(out) != 0))
+    if (!rewriteThroughTemporary(f.file, tmp, buffer, flush))
       state.SkipWithError("floor I/O failed");
-    ::close(out);
-    ::rename(tmp.c_str(), f.file.c_str());
   }
 }
 
@@ -76,17 +42,6 @@ void BM_FloorWithoutFlush(benchmark::State& state) {
   floor(state, false);
 }
 
-void BM_QSettings(benchmark::State& state) {
-  Fixture f(static_cast<int>(state.range(0)));
-  QSettings settings(QString::fromStdString(f.file.string()), QSettings::IniFormat);
-  std::int64_t i = 0;
-  for (auto _ : state) {
-    settings.setValue(QStringLiteral("Pesagem.WS0001/Peso"), QString::fromLatin1(value(++i)));
-    settings.sync();
-    if (settings.status() != QSettings::NoError) state.SkipWithError("QSettings failed");
-  }
-}
-
 void BM_Read(benchmark::State& state) {
   Fixture f(static_cast<int>(state.range(0)));
   for (auto _ : state)
@@ -95,9 +50,7 @@ void BM_Read(benchmark::State& state) {
 
 void BM_LerIni(benchmark::State& state) {
   Fixture f(static_cast<int>(state.range(0)));
-  std::string name = "C:" + f.file.string();
-  for (char& c : name)
-    if (c == '/') c = '\\';
+  const std::string name = windowsName(f.file);
   for (auto _ : state)
     benchmark::DoNotOptimize(quorvel::LER_INI("Pesagem.WS1000", "Peso", "0", name));
 }
@@ -107,6 +60,7 @@ void BM_LerIni(benchmark::State& state) {
 BENCHMARK(BM_Write)->Arg(1)->Arg(100)->Arg(1000);
 BENCHMARK(BM_Floor)->Arg(1)->Arg(100)->Arg(1000);
 BENCHMARK(BM_FloorWithoutFlush)->Arg(1)->Arg(100)->Arg(1000);
-BENCHMARK(BM_QSettings)->Arg(1)->Arg(100)->Arg(1000);
 BENCHMARK(BM_Read)->Arg(1000);
 BENCHMARK(BM_LerIni)->Arg(1000);
+
+}  // namespace quorvel::bench

@@ -4,9 +4,9 @@
 // scale left waiting: its cost must grow with the bytes alone, with one
 // redisplay and one hand-off write whatever the number of lines.
 #include <benchmark/benchmark.h>
-#include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 #include <string_view>
 
@@ -75,10 +75,9 @@ struct HandOff {
   }
 };
 
-timespec modified(const std::string& file) {
-  struct stat st {};
-  ::stat(file.c_str(), &st);
-  return st.st_mtim;
+std::filesystem::file_time_type modified(const std::string& file) {
+  std::error_code ec;
+  return std::filesystem::last_write_time(file, ec);
 }
 
 void BM_CaptureRunUnchangedWeight(benchmark::State& state) {
@@ -91,11 +90,9 @@ void BM_CaptureRunUnchangedWeight(benchmark::State& state) {
   s.V_BUFFER = "012.50";
   test::ScriptedSerial serial;
   NullWindow window;
-  const timespec before = modified(h.file);
+  const auto before = modified(h.file);
   for (auto _ : state) CAPTURA_PESO(s, serial, window);
-  const timespec after = modified(h.file);
-  if (before.tv_sec != after.tv_sec || before.tv_nsec != after.tv_nsec)
-    state.SkipWithError("the hand-off file was rewritten");
+  if (modified(h.file) != before) state.SkipWithError("the hand-off file was rewritten");
 }
 
 void BM_CaptureRunBacklog(benchmark::State& state) {

@@ -1,10 +1,12 @@
+#include "capture/procedure.hpp"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "capture/main_window.hpp"
-#include "capture/procedure.hpp"
 #include "tests/support/fakes.hpp"
+#include "tests/support/system.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace quorvel {
@@ -63,7 +65,7 @@ const std::string kSection = "Configura\xE7\xE3o";
 struct Harness {
   test::TempDir config;
   test::TempDir handOff;
-  test::ScopedEnv env{"XDG_CONFIG_HOME", config.path().string()};
+  test::ScopedEnv env{test::kConfigHomeVariable, config.path().string()};
   ScriptedSerial serial;
   Factory windows;
   Services services{serial, windows, [](Text& name, std::uint32_t& size) {
@@ -76,8 +78,9 @@ struct Harness {
   void configure(std::string_view brand, int port, int speed = 9600) {
     std::filesystem::create_directories(configFile().parent_path());
     test::writeFile(configFile(), "[" + kSection + "]\r\nPasta=" + handOff.path().string() +
-                                      "\r\nBalan\xE7" "a=" + std::string(brand) +
-                                      "\r\nPorta=" + std::to_string(port) +
+                                      "\r\nBalan\xE7"
+                                      "a=" +
+                                      std::string(brand) + "\r\nPorta=" + std::to_string(port) +
                                       "\r\nVelocidade=" + std::to_string(speed) + "\r\n");
   }
   void run(std::initializer_list<ScriptedEvent> events) {
@@ -129,7 +132,8 @@ INSTANTIATE_TEST_SUITE_P(
         EventCase{"RedisplayRequest", {event::Redisplay, 5}, {"display"}},
         EventCase{"FirstGainFocusInitialises", {event::GainFocus}, {"display"}},
         EventCase{"TimerWithPortClosed", {event::Timer}, {}},
-        EventCase{"RejectedInput", {event::Rejected, control::V_PORTA},
+        EventCase{"RejectedInput",
+                  {event::Rejected, control::V_PORTA},
                   {"beep", "display(17)", "select(17)"}},
         EventCase{"SheetAccepted", {event::Accepted, control::SHEET1}, {"display"}},
         EventCase{"SheetNewSelection", {event::NewSelection, control::SHEET1}, {"display"}},
@@ -150,7 +154,8 @@ TEST(Procedure, FirstDisplayHappensOnceWhicheverEventComesFirst) {
 
   Harness openFirst;
   openFirst.run({{event::OpenWindow}, {event::GainFocus}});
-  EXPECT_EQ(openFirst.log(), (Strings{"open", "display", "select(3)", "display", "display", "close"}));
+  EXPECT_EQ(openFirst.log(),
+            (Strings{"open", "display", "select(3)", "display", "display", "close"}));
 }
 
 TEST(Procedure, OpenSequenceReadsNameAndConfigurationThenOpensThePort) {
@@ -164,8 +169,8 @@ TEST(Procedure, OpenSequenceReadsNameAndConfigurationThenOpensThePort) {
   };
   h.run({{event::OpenWindow}});
   EXPECT_EQ(seenAtDisplay, (Strings{"/0/", "BALANCA-07/10/TOL"}));
-  EXPECT_EQ(h.serial.calls, (Strings{"Func012(1,4660)", "Func001(1,2400,0,8,1)",
-                                     "Func001(1,4800,0,8,1)"}));
+  EXPECT_EQ(h.serial.calls,
+            (Strings{"Func012(1,4660)", "Func001(1,2400,0,8,1)", "Func001(1,4800,0,8,1)"}));
   EXPECT_EQ(h.log(), (Strings{"open", "display", "select(3)", "display", "close"}));
 }
 

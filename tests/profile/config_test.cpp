@@ -11,7 +11,7 @@
 #include <string>
 
 #include "profile/ini.hpp"
-#include "profile/paths.hpp"
+#include "tests/support/system.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace quorvel {
@@ -30,7 +30,7 @@ const std::string kBalanca =
 class Config : public testing::Test {
  protected:
   TempDir dir;
-  ScopedEnv xdg{"XDG_CONFIG_HOME", dir.path().string()};
+  ScopedEnv configHome{test::kConfigHomeVariable, dir.path().string()};
   std::filesystem::path folder = dir / "quorvel";
   std::filesystem::path file = folder / "quorvel.ini";
   CaptureState s;
@@ -110,7 +110,7 @@ TEST_F(Config, SaveWritesAllFiveAndKeepsTheRest) {
 }
 
 TEST_F(Config, SaveCreatesTheMissingFolder) {
-  ScopedEnv deeper{"XDG_CONFIG_HOME", (dir / "a" / "b").string()};
+  ScopedEnv deeper{test::kConfigHomeVariable, (dir / "a" / "b").string()};
   s.V_PORTA = 2;
   s.V_DIVISOR = 1;
   GRAVAR(s);
@@ -159,44 +159,6 @@ TEST(ProfileInteger, Conversions) {
       {"007", 7},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(profileInteger(text), value) << text;
-}
-
-TEST(ProfileNames, Resolution) {
-  TempDir dir;
-  ScopedEnv xdg{"XDG_CONFIG_HOME", dir.path().string()};
-  const std::pair<const char*, std::filesystem::path> cases[] = {
-      {"quorvel.ini", dir / "quorvel" / "quorvel.ini"},
-      {"C:\\Pesagem\\quorvel.txt", "/Pesagem/quorvel.txt"},
-      {"\\quorvel.txt", "/quorvel.txt"},
-      {"z:/x/y.txt", "/x/y.txt"},
-      {"rel\\a.txt", "rel/a.txt"},
-      {"\\\\server\\share\\a.txt", "//server/share/a.txt"},
-  };
-  for (const auto& [name, path] : cases) EXPECT_EQ(resolveProfileName(name), path) << name;
-}
-
-TEST(ProfileNames, ConfigFolderWithoutUsableXdg) {
-  ScopedEnv home{"HOME", "/home/someone"};
-  for (const char* xdg : {static_cast<const char*>(nullptr), "", "relative/dir"}) {
-    ScopedEnv env{"XDG_CONFIG_HOME",
-                  xdg ? std::optional<std::string>(xdg) : std::optional<std::string>()};
-    EXPECT_EQ(configDirectory(), "/home/someone/.config/quorvel") << (xdg ? xdg : "(unset)");
-  }
-}
-
-TEST(ProfileNames, SystemOperationsReachTheResolvedFiles) {
-  TempDir dir;
-  ScopedEnv xdg{"XDG_CONFIG_HOME", dir.path().string()};
-  std::filesystem::create_directories(dir / "quorvel");
-  ESCREVER_INI("S", "k", "v", "quorvel.ini");
-  EXPECT_EQ(readFile(dir / "quorvel" / "quorvel.ini"), "[S]\r\nk=v\r\n");
-
-  std::string windowsFolder = "C:" + dir.path().string();
-  for (char& c : windowsFolder)
-    if (c == '/') c = '\\';
-  ESCREVER_INI("Pesagem.WS1", "Ativo", "1", windowsFolder + "\\quorvel.txt");
-  EXPECT_EQ(readFile(dir / "quorvel.txt"), "[Pesagem.WS1]\r\nAtivo=1\r\n");
-  EXPECT_EQ(LER_INI("pesagem.ws1", "ATIVO", "0", windowsFolder + "\\quorvel.txt"), "1");
 }
 
 }  // namespace

@@ -12,6 +12,10 @@ namespace quorvel::test {
 // Throws std::runtime_error when none can be made.
 std::filesystem::path makeTempFolder(const std::string& prefix);
 
+// The variable that names the folder where the configuration folder lives:
+// XDG_CONFIG_HOME on Linux, APPDATA on Windows.
+extern const char* const kConfigHomeVariable;
+
 // Sets the variable for this process and the processes it starts; nothing
 // removes it. On Windows both the C runtime's copy and the system's change.
 void setEnvironment(const std::string& name, const std::optional<std::string>& value);
@@ -23,8 +27,9 @@ struct ProgramRun {
 };
 
 // Runs the program with these arguments (bytes, passed unchanged) and waits for
-// it, collecting what it writes to its standard output and error. Outputs are
-// expected to be small.
+// it, collecting what it writes to its standard output and error as text, the
+// way the system's C runtime reads text (on Windows CR LF becomes LF). Outputs
+// are expected to be small.
 ProgramRun runProgram(const std::filesystem::path& program, const std::vector<std::string>& args);
 
 }  // namespace quorvel::test

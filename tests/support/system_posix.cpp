@@ -11,6 +11,8 @@ extern char** environ;
 
 namespace quorvel::test {
 
+const char* const kConfigHomeVariable = "XDG_CONFIG_HOME";
+
 std::filesystem::path makeTempFolder(const std::string& prefix) {
   std::string tmpl = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
   if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");

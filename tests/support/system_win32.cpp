@@ -8,6 +8,8 @@
 
 namespace quorvel::test {
 
+const char* const kConfigHomeVariable = "APPDATA";
+
 std::filesystem::path makeTempFolder(const std::string& prefix) {
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device seed;
@@ -51,13 +53,17 @@ std::string quoted(const std::string& arg) {
   return q;
 }
 
+// All of a pipe, read as text: a program's C runtime writes its "\n" as CR LF.
 std::string drain(HANDLE h) {
   std::string s;
   char buffer[4096];
   DWORD n = 0;
   while (::ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n > 0) s.append(buffer, n);
   ::CloseHandle(h);
-  return s;
+  std::string text;
+  for (std::size_t i = 0; i < s.size(); ++i)
+    if (!(s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')) text += s[i];
+  return text;
 }
 
 }  // namespace
