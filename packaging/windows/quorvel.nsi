@@ -8,12 +8,13 @@
 ;
 ; Unattended: quorvel-setup-VERSION.exe /S [/AUTOSTART=0] [/D=folder]
 ;             uninstall.exe /S   (add _?=<folder> to wait for it to finish)
-Unicode true
+; A 64-bit installer: it runs under 64-bit Windows only, as Quorvel does, and
+; sees the 64-bit Program Files and registry without redirection.
+Target amd64-unicode
 !include MUI2.nsh
 !include FileFunc.nsh
 !include LogicLib.nsh
 !include Sections.nsh
-!include x64.nsh
 
 !ifndef VERSION | STAGE | OUTFILE
   !error "VERSION, STAGE and OUTFILE must be defined"
@@ -61,8 +62,6 @@ LangString SecProgramName ${LANG_ENGLISH} "Quorvel"
 LangString SecProgramName ${LANG_PORTUGUESEBR} "Quorvel"
 LangString SecLogonName ${LANG_ENGLISH} "Start Quorvel at logon"
 LangString SecLogonName ${LANG_PORTUGUESEBR} "Iniciar o Quorvel ao entrar no Windows"
-LangString Needs64 ${LANG_ENGLISH} "Quorvel needs 64-bit Windows."
-LangString Needs64 ${LANG_PORTUGUESEBR} "O Quorvel precisa do Windows de 64 bits."
 LangString InUse ${LANG_ENGLISH} "Quorvel is running. Close it, then choose Retry."
 LangString InUse ${LANG_PORTUGUESEBR} "O Quorvel está aberto. Feche-o e escolha Repetir."
 
@@ -124,10 +123,6 @@ SectionEnd
 !endif
 
 Function .onInit
-  ${IfNot} ${RunningX64}
-    MessageBox MB_OK|MB_ICONSTOP "$(Needs64)" /SD IDOK
-    Abort
-  ${EndIf}
   SetRegView 64
 !if /FileExists "${STAGE}\quorvel.exe"
   ; /AUTOSTART=0 leaves the logon entry out (silent installs have no page for it).
