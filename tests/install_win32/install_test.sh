@@ -9,7 +9,7 @@
 # with-window: the build has quorvel.exe, so the installer has the entries
 # that start it, and a running quorvel.exe must stop the uninstaller.
 set -euo pipefail
-wine_run=$1 setup=$2 portable=$3 window=${4:-}
+wine_run=$1 setup=$(readlink -f "$2") portable=$(readlink -f "$3") window=${4:-}
 . "$(dirname "$0")/../../scripts/sim-env.sh"
 fail() { echo "install: $*" >&2; exit 1; }
 step="start"
