@@ -3,13 +3,26 @@
 # working without a scale. Everything lives in a temporary folder: the
 # configuration, the simulated port and the hand-off file. Ctrl+C stops it all.
 #
-#   scripts/run-demo.sh [--brand TOL|DIG|FIL|Precision]
+#   scripts/run-demo.sh [--windows] [--brand TOL|DIG|FIL|Precision]
+#
+# --windows runs the Windows build under Wine, in a Wine prefix of the demo's
+# own, with the simulator's pseudo-terminal as COM1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 brand=TOL
-[ "${1:-}" = "--brand" ] && brand="${2:?--brand needs a value}"
+windows=false
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --brand) brand="${2:?--brand needs a value}"; shift 2 ;;
+    --windows) windows=true; shift ;;
+    *) echo "usage: scripts/run-demo.sh [--windows] [--brand TOL|DIG|FIL|Precision]" >&2; exit 2 ;;
+  esac
+done
 
 scripts/setup.sh
+if $windows; then
+  exec scripts/run-demo-windows.sh "$brand"
+fi
 cmake --preset default >/dev/null
 cmake --build --preset default --target quorvel quorvel-sim quorvel-ini
 bin=build/default

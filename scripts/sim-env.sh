@@ -8,6 +8,10 @@
 #   write_config BRAND FOLDER     quorvel.ini in Windows-1252, COM1 = $work/scale
 #   start_screenshots FILE [SEC]  the whole display saved to FILE (PNG) every SEC seconds
 #   track PID                     stopped on exit
+#   start_wine                    a Wine prefix of its own in $work/wine, its server running
+#   map_com COMn PATH             COMn in that prefix is the device behind PATH
+#   write_config_windows BRAND FOLDER   quorvel.ini in the prefix's %APPDATA%\Quorvel
+#   windows_path PATH             the Windows name of a Linux path (Z:\...)
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorvel.XXXXXX")
 tracked=()
@@ -73,4 +77,35 @@ start_sim() {
 write_config() {
   printf '[Configura\xe7\xe3o]\r\nPasta=%s\r\nBalan\xe7a=%s\r\nPorta=1\r\nVelocidade=9600\r\nDivisor=10\r\n[Portas]\r\nCOM1=%s\r\n' \
     "$2" "$1" "$work/scale" >"$XDG_CONFIG_HOME/quorvel/quorvel.ini"
+}
+
+# Wine for the Windows build: a prefix made here (about half a minute), and one
+# persistent server for everything started in it, stopped with the rest.
+start_wine() {
+  export WINEPREFIX="$work/wine" WINEARCH=win64 WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  DISPLAY= wineboot --init >"$work/wine.log" 2>&1 || true
+  wineserver -w
+  [ -f "$WINEPREFIX/system.reg" ] || { cat "$work/wine.log" >&2; echo "no Wine prefix" >&2; return 1; }
+  wineserver -f -p >>"$work/wine.log" 2>&1 &
+  track $!
+}
+
+# Wine makes its device links from these values when it starts; the link made
+# here serves the server already running.
+map_com() {
+  local dev
+  dev=$(readlink -f "$2")
+  wine reg add 'HKLM\Software\Wine\Ports' /v "$1" /t REG_SZ /d "$dev" /f >/dev/null 2>&1
+  ln -sfn "$dev" "$WINEPREFIX/dosdevices/$(echo "$1" | tr '[:upper:]' '[:lower:]')"
+}
+
+windows_path() { printf 'Z:%s' "$(echo "$1" | tr / '\\')"; }
+
+write_config_windows() {
+  local dir
+  dir="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Quorvel"
+  mkdir -p "$dir"
+  printf '[Configura\xe7\xe3o]\r\nPasta=%s\r\nBalan\xe7a=%s\r\nPorta=1\r\nVelocidade=9600\r\nDivisor=10\r\n' \
+    "$(windows_path "$2")" "$1" >"$dir/quorvel.ini"
 }
