@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
+#include <initializer_list>
 
 namespace {
 
@@ -19,7 +20,8 @@ class Template {
   void alignDword() {
     while (size_ % 4 != 0) bytes_[size_++] = 0;
   }
-  void item(DWORD style, short x, short y, short cx, short cy, WORD id, WORD cls, const wchar_t* caption) {
+  void item(DWORD style, short x, short y, short cx, short cy, WORD id, WORD cls,
+            const wchar_t* caption) {
     alignDword();
     dword(style | WS_CHILD | WS_VISIBLE);
     dword(0);
