@@ -58,7 +58,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   t.dword(DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE);
   t.dword(0);
   t.word(2);  // items
-  for (short v : {0, 0, 160, 60}) t.word(static_cast<WORD>(v));
+  for (WORD v : {0, 0, 160, 60}) t.word(v);
   t.word(0);  // no menu
   t.word(0);  // the standard dialog class
   t.text(L"Footprint baseline");
