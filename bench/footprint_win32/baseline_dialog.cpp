@@ -57,10 +57,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   Template t;
   t.dword(DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE);
   t.dword(0);
-  t.word(2);  // items
-  for (WORD v : {0, 0, 160, 60}) t.word(v);
-  t.word(0);  // no menu
-  t.word(0);  // the standard dialog class
+  t.word(2);                                                            // items
+  for (WORD v : std::initializer_list<WORD>{0, 0, 160, 60}) t.word(v);  // place and size
+  t.word(0);                                                            // no menu
+  t.word(0);                                                            // the standard dialog class
   t.text(L"Footprint baseline");
   t.word(8);
   t.text(L"MS Sans Serif");
