@@ -37,7 +37,7 @@ shown_after() {
   t0=$(date +%s%N)
   wine "$exe" >/dev/null 2>&1 &
   started=$!
-  xdotool search --sync --onlyvisible --name "$title" >/dev/null 2>&1
+  until xdotool search --onlyvisible --name "$title" >/dev/null 2>&1; do sleep 0.005; done
   t1=$(date +%s%N)
   echo $(((t1 - t0) / 1000000))
   if [ -z "${KEEP:-}" ]; then
