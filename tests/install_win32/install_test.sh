@@ -24,11 +24,8 @@ menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Quor
 appdata="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Quorvel"
 settings="$appdata/quorvel.ini"
 
-# The run's prefix is shared: leftovers of an interrupted run go, and the
-# user's settings found there are the ones checked and left in place.
-rm -rf "$dir" "$menu"
-reg delete "$run_key" /v Quorvel /f >/dev/null || true
-reg delete "$uninstall_key" /f >/dev/null || true
+# The run's prefix is shared: the user's settings found there are the ones
+# checked and left in place; a failed run takes out what it installed.
 mine=false
 if [ ! -f "$settings" ]; then
   mkdir -p "$appdata"
@@ -39,8 +36,14 @@ cp "$settings" "$work/settings.before"
 cleanup() {
   rm -rf "$dir" "$menu"
   $mine && rm -f "$settings" || true
+  if [ "$1" -ne 0 ]; then
+    echo "install: failed at: $step" >&2
+    reg delete "$run_key" /v Quorvel /f >/dev/null || true
+    reg delete "$uninstall_key" /f >/dev/null || true
+  fi
 }
-trap 'rc=$?; cleanup; [ $rc -eq 0 ] || echo "install: failed at: $step" >&2; stop_tracked; exit $rc' EXIT
+trap 'rc=$?; cleanup $rc; stop_tracked; exit $rc' EXIT
+rm -rf "$dir" "$menu"
 
 run_value() { reg query "$run_key" /v Quorvel | tr -d '\r' | sed -n 's/^ *Quorvel *REG_SZ *//p'; }
 
@@ -56,8 +59,8 @@ readme="$work/zip/$top/LEIAME.txt"
 ! grep -qv $'\r$' "$readme" || fail "LEIAME.txt has a line without CR LF"
 iconv -f WINDOWS-1252 -t UTF-8 "$readme" | grep -q 'Instalação' || fail "LEIAME.txt is not Windows-1252"
 
-step="silent install"
-"$wine_run" "$setup" /S || fail "the installer ended with $?"
+step="silent install without the start at logon"
+"$wine_run" "$setup" /S /AUTOSTART=0 || fail "the installer ended with $?"
 programs=(quorvel-ini.exe LEIAME.txt uninstall.exe)
 [ -n "$window" ] && programs+=(quorvel.exe)
 for f in "${programs[@]}"; do
@@ -73,14 +76,12 @@ for want in 'DisplayName +REG_SZ +Quorvel$' 'DisplayVersion +REG_SZ +[0-9]+\.[0-
 done
 if [ -n "$window" ]; then
   [ -f "$menu/Quorvel.lnk" ] || fail "no Start-menu entry: $(ls "$menu" 2>&1)"
+  [ -z "$(run_value)" ] || fail "/AUTOSTART=0 made the logon entry '$(run_value)'"
+
+  step="install again, by default"
+  "$wine_run" "$setup" /S || fail "the installer ended with $?"
   [ "$(run_value)" = '"C:\Program Files\Quorvel\quorvel.exe"' ] ||
     fail "the logon entry is '$(run_value)'"
-
-  step="install again without the start at logon"
-  "$wine_run" "$setup" /S /AUTOSTART=0 || fail "the installer ended with $?"
-  [ -z "$(run_value)" ] || fail "/AUTOSTART=0 left the logon entry '$(run_value)'"
-  "$wine_run" "$setup" /S || fail "the installer ended with $?"
-  [ -n "$(run_value)" ] || fail "a default install made no logon entry"
 fi
 
 # The hand-off file, written by the installed tool into the program's own
@@ -88,7 +89,6 @@ fi
 step="the installed quorvel-ini"
 handoff='C:\Program Files\Quorvel\quorvel.txt'
 "$wine_run" "$dir/quorvel-ini.exe" set Pesagem.BALANCA01 Peso 12.5 "$handoff"
-"$wine_run" "$dir/quorvel-ini.exe" set Pesagem.BALANCA01 Ativo 1 "$handoff"
 [ "$("$wine_run" "$dir/quorvel-ini.exe" get pesagem.balanca01 PESO 0 "$handoff" | tr -d '\r')" = 12.5 ] ||
   fail "get did not read back what set wrote: $(od -c "$dir/quorvel.txt" | head)"
 cp "$dir/quorvel.txt" "$work/handoff.before"
