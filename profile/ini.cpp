@@ -60,7 +60,7 @@ WriteResult writeProfileString(std::string_view section, std::string_view key,
 
 std::string LER_INI(std::string_view section, std::string_view key, std::string_view defaultValue,
                     std::string_view file) {
-  return readProfileString(section, key, defaultValue, resolveProfileName(file));
+  return readProfileString(section, key, defaultValue, resolveProfileNameForReading(file));
 }
 
 void ESCREVER_INI(std::string_view section, std::string_view key, std::string_view value,

@@ -37,4 +37,12 @@ std::filesystem::path resolveProfileName(std::string_view name) {
   return path;
 }
 
+std::filesystem::path resolveProfileNameForReading(std::string_view name) {
+  return resolveProfileName(name);
+}
+
+std::filesystem::path nativeProfilePath(std::string_view name) {
+  return std::filesystem::path(name);
+}
+
 }  // namespace quorvel
