@@ -6,7 +6,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <string>
+#include <string_view>
 
 #include "profile/ini_format.hpp"
 #include "profile/profile_file.hpp"
@@ -169,15 +172,18 @@ std::wstring tempPrefix(const Target& t) {
 }
 
 // The temporary files of killed writers of this file, by their naming pattern
-// and their age; at most once a minute per process, under the lock.
+// and their age; at most once a minute per file and process, under the lock.
 void sweepStaleTemporaries(const Target& t) {
-  static std::atomic<std::int64_t> lastSweep{0};
-  const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
-                               std::chrono::steady_clock::now().time_since_epoch())
-                               .count();
-  const std::int64_t last = lastSweep.load();
-  if (last != 0 && now - last < std::chrono::seconds(kStaleSweepEvery).count()) return;
-  lastSweep = now;
+  static std::mutex guard;
+  static std::map<std::wstring, std::chrono::steady_clock::time_point> lastSweep;
+  {
+    const std::lock_guard<std::mutex> hold(guard);
+    const auto now = std::chrono::steady_clock::now();
+    auto [at, fresh] = lastSweep.try_emplace(t.path, now);
+    if (!fresh && now - at->second < kStaleSweepEvery) return;
+    at->second = now;
+    if (lastSweep.size() > 64) lastSweep.clear();  // a long run over many files
+  }
 
   FILETIME nowFt{};
   GetSystemTimeAsFileTime(&nowFt);
@@ -190,17 +196,22 @@ void sweepStaleTemporaries(const Target& t) {
                                    FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) return;
   const std::wstring namePrefix = L"." + t.name + L".";
+  constexpr std::wstring_view kSuffix = L".tmp";
   do {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-    const std::wstring name = found.cFileName;
-    if (name.compare(0, namePrefix.size(), namePrefix) != 0) continue;
-    // Only our own pattern: <prefix><digits>.<digits>.tmp
-    const std::wstring rest = name.substr(namePrefix.size(), name.size() - namePrefix.size() - 4);
-    if (rest.empty() || rest.find_first_not_of(L"0123456789.") != std::wstring::npos) continue;
+    // Only our own pattern, <prefix><process>.<counter>.tmp: the wildcard
+    // also matches short names and other programs' files.
+    const std::wstring_view name = found.cFileName;
+    if (name.size() <= namePrefix.size() + kSuffix.size() || !name.starts_with(namePrefix) ||
+        !name.ends_with(kSuffix))
+      continue;
+    const std::wstring_view rest =
+        name.substr(namePrefix.size(), name.size() - namePrefix.size() - kSuffix.size());
+    if (rest.find_first_not_of(L"0123456789.") != std::wstring_view::npos) continue;
     const ULONGLONG written = (ULONGLONG{found.ftLastWriteTime.dwHighDateTime} << 32) |
                               found.ftLastWriteTime.dwLowDateTime;
     if (nowTicks > written && nowTicks - written > staleTicks)
-      DeleteFileW((t.folder + name).c_str());
+      DeleteFileW((t.folder + std::wstring(name)).c_str());
   } while (FindNextFileW(search, &found));
   FindClose(search);
 }
@@ -258,7 +269,7 @@ class TempFile {
 class WriterLock {
  public:
   bool acquire(const Target& t) {
-    const std::wstring name = t.path + L".lock";
+    const std::wstring name = t.folder + L"." + t.name + L".lock";
     const auto deadline = std::chrono::steady_clock::now() + kLockWait;
     for (;;) {
       if (!h_.valid()) {

@@ -5,8 +5,11 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "profile/ini.hpp"
+#include "profile/paths.hpp"
+#include "tools/quorvel-ini/console.hpp"
 
 namespace {
 
@@ -53,22 +56,24 @@ int usage(std::string_view problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+  const std::vector<std::string> args = quorvel::consoleArguments(argc, argv);
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     say(stdout, kHelp);
     return 0;
   }
-  if (argc < 2) return usage("missing command (get or set)");
-  const std::string_view command = argv[1];
+  if (args.empty()) return usage("missing command (get or set)");
+  const std::string_view command = args[0];
   if (command != "get" && command != "set")
     return usage("unknown command: " + std::string(command));
-  if (argc != 6) return usage(std::string(command) + " takes four arguments");
+  if (args.size() != 5) return usage(std::string(command) + " takes four arguments");
 
-  const std::string_view section = argv[2];
-  const std::string_view key = argv[3];
-  const std::string_view text = argv[4];
-  const std::string_view file = argv[5];
+  const std::string_view section = args[1];
+  const std::string_view key = args[2];
+  const std::string_view text = args[3];
+  const std::string_view file = args[4];
+  const std::filesystem::path path = quorvel::nativeProfilePath(file);
   if (command == "get") {
-    const quorvel::ProfileRead read = quorvel::readProfileStringChecked(section, key, text, file);
+    const quorvel::ProfileRead read = quorvel::readProfileStringChecked(section, key, text, path);
     say(stdout, read.value + "\n");
     if (std::fflush(stdout) != 0) return 1;
     if (read.error != 0) {
@@ -82,7 +87,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  switch (quorvel::writeProfileString(section, key, text, file)) {
+  switch (quorvel::writeProfileString(section, key, text, path)) {
     case quorvel::WriteResult::Written:
     case quorvel::WriteResult::Unchanged:
       return 0;
