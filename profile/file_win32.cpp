@@ -317,9 +317,10 @@ Placed putInPlace(const TempFile& temp, const Target& t, bool replace) {
   }
 }
 
-// Copies what the old file has that a new one in the same folder would not
-// inherit: its attributes and an explicitly set access list.
-void copyAccess(HANDLE from, const std::wstring& to) {
+// A replacement made in the same folder inherits the folder's access list, as
+// the old file did when it was made; only a list set apart from the folder's
+// (protected from inheritance) has to be carried over.
+void copyProtectedAccess(HANDLE from, const std::wstring& to) {
   PSECURITY_DESCRIPTOR sd = nullptr;
   PACL dacl = nullptr;
   if (GetSecurityInfo(from, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
@@ -327,23 +328,10 @@ void copyAccess(HANDLE from, const std::wstring& to) {
     return;
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
-  if (GetSecurityDescriptorControl(sd, &control, &revision) && dacl != nullptr) {
-    // An inherited list is what the temporary file got from the same folder.
-    bool explicitAces = (control & SE_DACL_PROTECTED) != 0;
-    for (DWORD i = 0; !explicitAces && i < dacl->AceCount; ++i) {
-      ACE_HEADER* ace = nullptr;
-      if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && (ace->AceFlags & INHERITED_ACE) == 0)
-        explicitAces = true;
-    }
-    if (explicitAces) {
-      const SECURITY_INFORMATION what =
-          DACL_SECURITY_INFORMATION |
-          ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
-                                              : UNPROTECTED_DACL_SECURITY_INFORMATION);
-      SetNamedSecurityInfoW(const_cast<wchar_t*>(to.c_str()), SE_FILE_OBJECT, what, nullptr,
-                            nullptr, dacl, nullptr);
-    }
-  }
+  if (GetSecurityDescriptorControl(sd, &control, &revision) && (control & SE_DACL_PROTECTED) != 0)
+    SetNamedSecurityInfoW(const_cast<wchar_t*>(to.c_str()), SE_FILE_OBJECT,
+                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                          nullptr, dacl, nullptr);
   LocalFree(sd);
 }
 
@@ -386,7 +374,7 @@ WriteResult writeLocked(const Target& t, std::string_view section, std::string_v
 
   TempFile temp;
   if (!temp.create(t, info.dwFileAttributes & kKeptAttributes)) throw lastFailure();
-  copyAccess(old.get(), temp.path());
+  copyProtectedAccess(old.get(), temp.path());
   old.reset();  // an open handle on the old file would make the replacement fail
   if (!temp.finish(*content)) throw lastFailure();
   if (putInPlace(temp, t, true) != Placed::Yes) throw lastFailure();
