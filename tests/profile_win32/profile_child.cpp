@@ -21,8 +21,9 @@ namespace {
 constexpr int kBadUsage = 10;
 // Writer: a write did not land by the next call at the latest.
 constexpr int kWriteLost = 3;
-// Reader: a section already seen vanished, a value went back, a section had
-// Peso without Ativo, or no value was seen at all.
+// Reader: a section or an entry already seen vanished, a value went back, or
+// no value was seen at all. (A write may be late by a tick, so Peso may show
+// before Ativo when the Ativo write had to wait for the next tick.)
 constexpr int kSectionVanished = 4;
 constexpr int kValueWentBack = 5;
 constexpr int kEntryMissing = 6;
@@ -51,6 +52,7 @@ int reader(const std::string& file, const std::string& event,
   HANDLE stop = OpenEventA(SYNCHRONIZE, FALSE, event.c_str());
   if (stop == nullptr) return kBadUsage;
   std::vector<long> last(sections.size(), 0);
+  std::vector<bool> active(sections.size(), false);
   bool seen = false;
   char buffer[64];
   while (WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
@@ -67,7 +69,10 @@ int reader(const std::string& file, const std::string& event,
       seen = true;
       GetPrivateProfileStringA(sections[i].c_str(), "Ativo", "", buffer, sizeof buffer,
                                file.c_str());
-      if (std::string(buffer) != "1") return kEntryMissing;
+      if (std::string(buffer) == "1")
+        active[i] = true;
+      else if (active[i])
+        return kEntryMissing;
     }
   }
   CloseHandle(stop);
