@@ -107,10 +107,24 @@ class Handle {
   HANDLE h_;
 };
 
-bool isRegularDiskFile(HANDLE h, BY_HANDLE_FILE_INFORMATION& info) {
+struct FileFacts {
+  DWORD attributes = 0;
+  ULONGLONG size = 0;
+};
+
+// The two by-handle queries rather than GetFileInformationByHandle, which also
+// asks for the volume's serial number: a slow round trip under Wine.
+bool isRegularDiskFile(HANDLE h, FileFacts& facts) {
   if (GetFileType(h) != FILE_TYPE_DISK) return false;
-  if (!GetFileInformationByHandle(h, &info)) return false;
-  return (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+  FILE_BASIC_INFO basic{};
+  FILE_STANDARD_INFO standard{};
+  if (!GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) ||
+      !GetFileInformationByHandleEx(h, FileStandardInfo, &standard, sizeof standard))
+    return false;
+  facts.attributes = basic.FileAttributes;
+  facts.size = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
+  return !standard.Directory &&
+         (facts.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
 // Reads from the start up to `limit` bytes; `complete` tells whether the end of
@@ -132,6 +146,12 @@ bool readUpTo(HANDLE h, std::size_t sizeHint, std::size_t limit, std::string& ou
       return true;
     }
     have += n;
+    // A short read of a disk file is its end: no second call to learn it.
+    if (have < out.size()) {
+      out.resize(have);
+      complete = true;
+      return true;
+    }
   }
   out.resize(limit);
   complete = false;
@@ -359,10 +379,10 @@ WriteResult writeLocked(const Target& t, std::string_view section, std::string_v
         throw lastFailure();
     }
   }
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!isRegularDiskFile(old.get(), info)) throw failWith(ERROR_INVALID_PARAMETER);
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) throw failWith(ERROR_ACCESS_DENIED);
-  const ULONGLONG size = (ULONGLONG{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  FileFacts facts;
+  if (!isRegularDiskFile(old.get(), facts)) throw failWith(ERROR_INVALID_PARAMETER);
+  if ((facts.attributes & FILE_ATTRIBUTE_READONLY) != 0) throw failWith(ERROR_ACCESS_DENIED);
+  const ULONGLONG size = facts.size;
   if (size > kMaxBytes) throw failWith(ERROR_FILE_TOO_LARGE);
   std::string bytes;
   bool complete = false;
@@ -373,7 +393,7 @@ WriteResult writeLocked(const Target& t, std::string_view section, std::string_v
   if (!content) return WriteResult::Unchanged;
 
   TempFile temp;
-  if (!temp.create(t, info.dwFileAttributes & kKeptAttributes)) throw lastFailure();
+  if (!temp.create(t, facts.attributes & kKeptAttributes)) throw lastFailure();
   copyProtectedAccess(old.get(), temp.path());
   old.reset();  // an open handle on the old file would make the replacement fail
   if (!temp.finish(*content)) throw lastFailure();
@@ -391,9 +411,9 @@ std::optional<std::string> readProfileBytes(const std::filesystem::path& file) {
   Handle h(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!h.valid()) return std::nullopt;
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!isRegularDiskFile(h.get(), info)) return std::nullopt;
-  const ULONGLONG size = (ULONGLONG{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  FileFacts facts;
+  if (!isRegularDiskFile(h.get(), facts)) return std::nullopt;
+  const ULONGLONG size = facts.size;
   std::string bytes;
   bool complete = false;
   if (!readUpTo(h.get(), static_cast<std::size_t>(std::min<ULONGLONG>(size, kMaxBytes)), kMaxBytes,
