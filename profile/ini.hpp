@@ -14,7 +14,8 @@
 //
 // Writing edits the file in place: every byte other than the entry's line stays
 // as it was. The new content goes to a temporary file in the same folder, which
-// is renamed over the old one under an exclusive lock on the old file, so
+// is renamed over the old one under an exclusive lock (Linux: on the old file;
+// Windows: on the hidden file .<name>.lock beside it, which stays), so
 // readers see the old file or the new one and concurrent writers (other
 // processes, other hosts of a shared folder) do not undo each other's entries.
 #include <filesystem>
@@ -46,8 +47,10 @@ ProfileRead readProfileStringChecked(std::string_view section, std::string_view 
 // even its time stamp. Refused: the arguments would break the format (see
 // whyRefused); nothing was done. Failed: missing folder, read-only file or
 // folder, a file over 16 MiB, an I/O error, another writer holding the lock
-// for over two seconds (ETIMEDOUT), a link that leads nowhere (ENOENT); the
-// old file is as it was, no temporary file is left, and errno holds the cause.
+// for over two seconds (ETIMEDOUT), a link that leads nowhere (ENOENT), on
+// Windows a reader that keeps the file open without delete sharing for over
+// 200 ms (EACCES); the old file is as it was, no temporary file is left, and
+// errno holds the cause.
 //
 // The new file is flushed to the disk before it takes the old one's place, and
 // keeps the old one's mode and, where this user belongs to it, its group. Where
@@ -56,7 +59,8 @@ ProfileRead readProfileStringChecked(std::string_view section, std::string_view 
 // kept, but the file itself is writable, the content is written into the file
 // in place under the same lock, as the Windows profile functions do. Temporary
 // files over a minute old that writers which died left for this file are
-// removed.
+// removed. On Windows the new file keeps the old one's attributes and an access
+// list set apart from its folder's; nothing is written in place there.
 enum class WriteResult { Written, Unchanged, Refused, Failed };
 WriteResult writeProfileString(std::string_view section, std::string_view key,
                                std::string_view value, const std::filesystem::path& file);
