@@ -27,7 +27,7 @@ constexpr auto kLockWait = std::chrono::seconds(2);
 constexpr auto kReplaceWait = std::chrono::milliseconds(200);
 // A live writer's temporary file lives for milliseconds; one this old was left
 // by a writer that was killed.
-constexpr auto kStaleAge = std::chrono::minutes(10);
+constexpr auto kStaleAge = std::chrono::minutes(1);
 constexpr auto kStaleSweepEvery = std::chrono::minutes(1);
 // Writers lock one byte of the lock file, far past any content, as database
 // engines do: Windows byte-range locks are mandatory.
@@ -406,19 +406,35 @@ WriteResult writeLocked(const Target& t, std::string_view section, std::string_v
 
 std::optional<std::string> readProfileBytes(const std::filesystem::path& file) {
   const std::wstring& path = file.native();
-  if (path.empty() || path.find(L'\0') != std::wstring::npos) return std::nullopt;
+  if (path.empty() || path.find(L'\0') != std::wstring::npos) {
+    errno = EINVAL;
+    return std::nullopt;
+  }
   // Shared every way, so that a reader never stands in a writer's way.
   Handle h(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!h.valid()) return std::nullopt;
+  if (!h.valid()) {
+    const DWORD e = GetLastError();
+    // A folder cannot be opened as a file: Windows says "access denied".
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    errno = e == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+                    (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                ? EISDIR
+                : errnoOf(e);
+    return std::nullopt;
+  }
   FileFacts facts;
-  if (!isRegularDiskFile(h.get(), facts)) return std::nullopt;
-  const ULONGLONG size = facts.size;
+  if (!isRegularDiskFile(h.get(), facts)) {
+    errno = (facts.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EISDIR : EINVAL;
+    return std::nullopt;
+  }
   std::string bytes;
   bool complete = false;
-  if (!readUpTo(h.get(), static_cast<std::size_t>(std::min<ULONGLONG>(size, kMaxBytes)), kMaxBytes,
-                bytes, complete))
+  if (!readUpTo(h.get(), static_cast<std::size_t>(std::min<ULONGLONG>(facts.size, kMaxBytes)),
+                kMaxBytes, bytes, complete)) {
+    errno = errnoOf(GetLastError());
     return std::nullopt;
+  }
   return bytes;
 }
 
