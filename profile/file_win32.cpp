@@ -187,8 +187,28 @@ bool splitTarget(const std::filesystem::path& file, Target& t) {
   return !t.name.empty();
 }
 
+// Temporary files are named .<name>.<process>.<counter>.<stamp>, as the
+// Linux writers name theirs, so that either removes what the other's dead
+// writers left in a shared folder.
 std::wstring tempPrefix(const Target& t) {
   return t.folder + L"." + t.name + L".";
+}
+
+bool isTemporarySuffix(std::wstring_view rest) {
+  int fields = 0;
+  std::size_t digits = 0;
+  for (const wchar_t c : rest) {
+    if (c == L'.') {
+      if (digits == 0) return false;
+      ++fields;
+      digits = 0;
+    } else if (c >= L'0' && c <= L'9') {
+      ++digits;
+    } else {
+      return false;
+    }
+  }
+  return digits > 0 && fields == 2;
 }
 
 // The temporary files of killed writers of this file, by their naming pattern
@@ -212,22 +232,17 @@ void sweepStaleTemporaries(const Target& t) {
       static_cast<ULONGLONG>(std::chrono::seconds(kStaleAge).count()) * 10'000'000ull;
   WIN32_FIND_DATAW found{};
   const std::wstring prefix = tempPrefix(t);
-  HANDLE search = FindFirstFileExW((prefix + L"*.tmp").c_str(), FindExInfoBasic, &found,
+  HANDLE search = FindFirstFileExW((prefix + L"*").c_str(), FindExInfoBasic, &found,
                                    FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) return;
   const std::wstring namePrefix = L"." + t.name + L".";
-  constexpr std::wstring_view kSuffix = L".tmp";
   do {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-    // Only our own pattern, <prefix><process>.<counter>.tmp: the wildcard
-    // also matches short names and other programs' files.
+    // Only our own pattern: the wildcard also matches short names and other
+    // programs' files, and the lock file must stay.
     const std::wstring_view name = found.cFileName;
-    if (name.size() <= namePrefix.size() + kSuffix.size() || !name.starts_with(namePrefix) ||
-        !name.ends_with(kSuffix))
+    if (!name.starts_with(namePrefix) || !isTemporarySuffix(name.substr(namePrefix.size())))
       continue;
-    const std::wstring_view rest =
-        name.substr(namePrefix.size(), name.size() - namePrefix.size() - kSuffix.size());
-    if (rest.find_first_not_of(L"0123456789.") != std::wstring_view::npos) continue;
     const ULONGLONG written = (ULONGLONG{found.ftLastWriteTime.dwHighDateTime} << 32) |
                               found.ftLastWriteTime.dwLowDateTime;
     if (nowTicks > written && nowTicks - written > staleTicks)
@@ -256,7 +271,8 @@ class TempFile {
     static std::atomic<unsigned> counter{0};
     for (int i = 0; i < 100; ++i) {
       std::wstring candidate = tempPrefix(t) + std::to_wstring(GetCurrentProcessId()) + L"." +
-                               std::to_wstring(++counter) + L".tmp";
+                               std::to_wstring(++counter) + L"." +
+                               std::to_wstring(GetTickCount64() % 100000);
       HANDLE h = CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              attributes | FILE_ATTRIBUTE_NORMAL, nullptr);
       if (h != INVALID_HANDLE_VALUE) {

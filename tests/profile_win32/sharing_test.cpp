@@ -267,13 +267,13 @@ TEST(WriteFailure, TemporaryFilesOfKilledWritersAreRemovedWhenOld) {
   TempDir dir;
   const auto file = dir / "p.ini";
   writeFile(file, kStart);
-  makeFile(dir / ".p.ini.4242.7.tmp", std::chrono::minutes(60));  // a killed writer's
-  makeFile(dir / ".p.ini.4243.1.tmp", std::chrono::minutes(0));   // a live writer's
-  makeFile(dir / ".p.ini.notes.tmp", std::chrono::minutes(60));   // not of our pattern
-  makeFile(dir / ".q.ini.4242.8.tmp", std::chrono::minutes(60));  // another file's
+  makeFile(dir / ".p.ini.4242.7.123", std::chrono::minutes(60));  // a killed writer's
+  makeFile(dir / ".p.ini.4243.1.456", std::chrono::minutes(0));   // a live writer's
+  makeFile(dir / ".p.ini.notes.1.2", std::chrono::minutes(60));   // not of our pattern
+  makeFile(dir / ".q.ini.4242.8.9", std::chrono::minutes(60));    // another file's
   EXPECT_EQ(writeProfileString("S", "k", "2", file), WriteResult::Written);
-  EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"p.ini", ".p.ini.lock", ".p.ini.4243.1.tmp",
-                                                        ".p.ini.notes.tmp", ".q.ini.4242.8.tmp"}));
+  EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"p.ini", ".p.ini.lock", ".p.ini.4243.1.456",
+                                                        ".p.ini.notes.1.2", ".q.ini.4242.8.9"}));
 }
 
 }  // namespace
