@@ -78,6 +78,18 @@ start_xvfb() {
   echo ":$n" >"$display_file"
 }
 
+# Settings of the prefix, applied once to each prefix (a new one, or an older
+# one made before a setting was added here).
+settings() {
+  local mark="$WINEPREFIX/.quorvel-settings-1"
+  [ -f "$mark" ] && return 0
+  # A crashing program prints its backtrace and ends at once: no crash dialog
+  # waiting on the X server for a click that never comes.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+    </dev/null >/dev/null 2>&1
+  touch "$mark"
+}
+
 start() {
   exec 9>"$root/lock"
   flock 9
@@ -94,6 +106,7 @@ start() {
   fi
   start_xvfb
   ensure_server
+  settings
   flock -u 9
   exec 9>&-
 }

@@ -7,29 +7,39 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 
 namespace quorvel::fuzz {
 
 // A folder of its own for this process, on a memory file system where there is
-// one, since every input writes files. Aborts when none can be made.
+// one, since every input writes files. Aborts when none can be made. The path
+// is never destroyed: the exit handler that removes the folder runs after the
+// destructors of statics made before it was registered.
 inline const std::filesystem::path& scratchFolder() {
-  static const std::filesystem::path folder = [] {
+  static const std::filesystem::path* const folder = [] {
     std::error_code ec;
-    std::string base = std::filesystem::is_directory("/dev/shm", ec) ? "/dev/shm" : "/tmp";
-    std::string pattern = base + "/quorvel-fuzz-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-      std::perror("mkdtemp");
-      std::abort();
+    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
+                                           ? std::filesystem::path("/dev/shm")
+                                           : std::filesystem::temp_directory_path(ec);
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::filesystem::path candidate =
+          base / ("quorvel-fuzz-" + std::to_string(random() % 1000000000));
+      if (std::filesystem::create_directory(candidate, ec)) {
+        std::atexit([] {
+          std::error_code ignored;
+          std::filesystem::remove_all(scratchFolder(), ignored);
+        });
+        return new std::filesystem::path(candidate);
+      }
     }
-    std::atexit([] {
-      std::error_code ignored;
-      std::filesystem::remove_all(scratchFolder(), ignored);
-    });
-    return std::filesystem::path(pattern);
+    std::perror("no scratch folder");
+    std::abort();
   }();
-  return folder;
+  return *folder;
 }
 
 inline std::optional<std::string> slurp(const std::filesystem::path& p) {

@@ -30,10 +30,10 @@ int main(int argc, char** argv) {
   for (const auto& p : inputs) {
     const auto bytes = quorvel::fuzz::slurp(p);
     if (!bytes) {
-      std::fprintf(stderr, "cannot read %s\n", p.c_str());
+      std::fprintf(stderr, "cannot read %s\n", p.string().c_str());
       return 1;
     }
-    std::fprintf(stderr, "%s\n", p.c_str());
+    std::fprintf(stderr, "%s\n", p.string().c_str());
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size());
   }
   std::printf("%zu passed, 0 failed\n", inputs.size());
