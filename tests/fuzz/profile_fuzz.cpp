@@ -126,9 +126,12 @@ bool changesOneLine(std::string_view before, std::string_view after) {
   return check(p2, s2);
 }
 
+// Nothing in the folder but the file and, where the system's writers keep one
+// (Windows), their lock file beside it.
 bool onlyFileIn(const std::filesystem::path& folder, const std::filesystem::path& file) {
+  const std::filesystem::path lock = folder / ("." + file.filename().string() + ".lock");
   for (const auto& e : std::filesystem::directory_iterator(folder)) {
-    if (e.path() != file) return false;
+    if (e.path() != file && e.path() != lock) return false;
   }
   return true;
 }
