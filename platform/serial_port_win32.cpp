@@ -107,7 +107,23 @@ DWORD Win32Serial::apply(HANDLE handle, const Settings& s) {
   dcb.fAbortOnError = FALSE;
   // The driver's answer decides; what it reports back afterwards does not, since
   // a line without framing (a pseudo-terminal under Wine) keeps 8 bits.
-  if (!sys_.setState(handle, &dcb)) return ::GetLastError();
+  if (sys_.setState(handle, &dcb)) return 0;
+  const DWORD refused = ::GetLastError();
+  if (refused != ERROR_INVALID_PARAMETER) return refused;
+  // Wine sets the line control with tcsetattr, which glibc fails when no part of
+  // the change took. A pseudo-terminal keeps 8 bits without parity, so once a
+  // process has set it up, the same 7-bit settings change nothing and are
+  // refused. That line already holds the speed and stop bits asked: passing
+  // through the other stop bits gives each set-up a change that takes, as the
+  // first one had. A driver that cannot frame the line refuses that pass too.
+  DCB back{};
+  back.DCBlength = sizeof back;
+  if (!sys_.getState(handle, &back) || back.BaudRate != dcb.BaudRate ||
+      back.StopBits != dcb.StopBits || (back.ByteSize == dcb.ByteSize && back.Parity == dcb.Parity))
+    return refused;
+  DCB detour = dcb;
+  detour.StopBits = dcb.StopBits == ONESTOPBIT ? TWOSTOPBITS : ONESTOPBIT;
+  if (!sys_.setState(handle, &detour) || !sys_.setState(handle, &dcb)) return refused;
   return 0;
 }
 

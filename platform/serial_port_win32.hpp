@@ -13,7 +13,10 @@
 //   ERROR_INVALID_PARAMETER for a value out of range, else the GetLastError of
 //   the failed call (the driver refusing the settings). A device that accepts
 //   the settings and reports back others (a pseudo-terminal keeps 8 bits) is
-//   taken as set up. While the device is gone the settings are kept for its
+//   taken as set up. A line that refuses them with ERROR_INVALID_PARAMETER while
+//   it holds all but their framing (under Wine, a pseudo-terminal that was set
+//   up before) is set up again through the other stop bits; a refusal of that
+//   too is returned. While the device is gone the settings are kept for its
 //   return, and the result is 0.
 // Func084 releases a claimed port; a port not claimed is left alone. Always 0;
 //   the window handle is recorded at the claim but not checked.

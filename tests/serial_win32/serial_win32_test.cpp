@@ -10,12 +10,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +43,18 @@ class FakeSystem : public Win32SerialSystem {
   std::deque<DWORD> statusErrors, setUpErrors;  // 0 lets one call through
   std::string incoming;                         // bytes the next reads hand out
   std::chrono::steady_clock::time_point clock{};
+
+  // When present, the device holds its line settings as a driver does: the speed
+  // is set in a step of its own, then the rest.
+  struct Line {
+    DCB held{};
+    // A pseudo-terminal under Wine: keeps 8 bits without parity, and once set up
+    // refuses a set-up in which nothing but that framing would change.
+    bool frameless = false;
+    bool setUp = false;
+    BYTE fewestBits = 5;  // hardware that cannot frame fewer bits refuses them
+  };
+  std::optional<Line> line;
 
   HANDLE open(const std::wstring& name) override {
     opened.push_back(name);
@@ -68,6 +82,10 @@ class FakeSystem : public Win32SerialSystem {
     return TRUE;
   }
   BOOL getState(HANDLE, DCB* dcb) override {
+    if (line) {
+      *dcb = line->held;
+      return TRUE;
+    }
     *dcb = DCB{};
     dcb->DCBlength = sizeof(DCB);
     dcb->fOutxCtsFlow = TRUE;  // a port left with flow control by its last user
@@ -77,6 +95,7 @@ class FakeSystem : public Win32SerialSystem {
   }
   BOOL setState(HANDLE, DCB* dcb) override {
     if (fail(setUpErrors)) return FALSE;
+    if (line && !lineTakes(*dcb)) return FALSE;
     setUps.push_back(*dcb);
     return TRUE;
   }
@@ -89,6 +108,29 @@ class FakeSystem : public Win32SerialSystem {
   std::chrono::steady_clock::time_point now() override { return clock; }
 
  private:
+  bool lineTakes(const DCB& asked) {
+    DCB& held = line->held;
+    held.BaudRate = asked.BaudRate;
+    if (asked.ByteSize < line->fewestBits) {
+      ::SetLastError(ERROR_INVALID_PARAMETER);
+      return false;
+    }
+    DCB took = asked;
+    if (line->frameless) {
+      took.ByteSize = 8;
+      took.Parity = NOPARITY;
+      took.fParity = FALSE;
+    }
+    const bool framingLost = took.ByteSize != asked.ByteSize || took.Parity != asked.Parity;
+    if (framingLost && line->setUp && took.StopBits == held.StopBits) {
+      ::SetLastError(ERROR_INVALID_PARAMETER);
+      return false;
+    }
+    held = took;
+    line->setUp = true;
+    return true;
+  }
+
   static bool fail(std::deque<DWORD>& errors) {
     if (errors.empty()) return false;
     const DWORD e = errors.front();
@@ -142,8 +184,57 @@ TEST(Win32SerialSeam, RefusesWhatItCannotSetUp) {
     EXPECT_EQ(serial.Func001(0, bad[0], bad[1], bad[2], bad[3]), ERROR_INVALID_PARAMETER)
         << bad[0] << " " << bad[1] << " " << bad[2] << " " << bad[3];
   EXPECT_TRUE(sys.setUps.empty());
-  sys.setUpErrors = {ERROR_GEN_FAILURE};
-  EXPECT_EQ(serial.Func001(0, 9600, 0, 8, 1), ERROR_GEN_FAILURE);
+  for (const DWORD e : {DWORD{ERROR_GEN_FAILURE}, DWORD{ERROR_INVALID_PARAMETER}}) {
+    sys.setUpErrors = {e};
+    EXPECT_EQ(serial.Func001(0, 9600, 0, 8, 1), static_cast<std::int32_t>(e));
+  }
+  EXPECT_TRUE(sys.setUps.empty());
+}
+
+TEST(Win32SerialSeam, EachStartSetsUpALineWithoutFramingAgainButARealRefusalStands) {
+  using SetUp = std::array<std::int32_t, 4>;  // speed, parity, data bits, stop bits
+  struct Case {
+    const char* name;
+    FakeSystem::Line line;
+    std::vector<SetUp> setUps;  // one per start of the program
+    std::vector<std::int32_t> results;
+  };
+  FakeSystem::Line pty;
+  pty.frameless = true;
+  FakeSystem::Line eightBitsOnly;
+  eightBitsOnly.held.ByteSize = 8;
+  eightBitsOnly.fewestBits = 8;
+  const Case cases[] = {
+      {"7 bits again", pty, {{9600, 0, 7, 1}, {9600, 0, 7, 1}, {9600, 0, 7, 1}}, {0, 0, 0}},
+      {"other settings, each twice",
+       pty,
+       {{9600, 0, 8, 1}, {9600, 0, 8, 1}, {4800, 2, 7, 2}, {4800, 2, 7, 2}, {2400, 1, 7, 1}},
+       {0, 0, 0, 0, 0}},
+      {"hardware that cannot frame 7 bits",
+       eightBitsOnly,
+       {{9600, 0, 8, 1}, {9600, 0, 7, 1}, {9600, 0, 7, 2}},
+       {0, ERROR_INVALID_PARAMETER, ERROR_INVALID_PARAMETER}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystem sys;
+    sys.line = c.line;
+    std::vector<std::int32_t> results;
+    for (const SetUp& u : c.setUps) {
+      Win32Serial serial(sys);
+      ASSERT_EQ(serial.Func012(0, 1), 0);
+      results.push_back(serial.Func001(0, u[0], u[1], u[2], u[3]));
+      if (results.back() == 0) {
+        // The line is left as asked, not as the detour had it.
+        const DCB& last = sys.setUps.back();
+        EXPECT_EQ(last.BaudRate, static_cast<DWORD>(u[0]));
+        EXPECT_EQ(last.ByteSize, u[2]);
+        EXPECT_EQ(last.StopBits, u[3] == 2 ? TWOSTOPBITS : ONESTOPBIT);
+        EXPECT_EQ(sys.line->held.StopBits, last.StopBits);
+      }
+    }
+    EXPECT_EQ(results, c.results);
+  }
 }
 
 TEST(Win32SerialSeam, WaitingCountIsNeverZeroInItsLow16BitsWhileBytesWait) {
@@ -216,6 +307,15 @@ int claimInOtherProcess(int n) {
   return runProgram(fs::path(self), {"--claim", std::to_string(n)}).status;
 }
 
+// The result of a set-up of COMn for 9600 bits per second, no parity, `dataBits`
+// and 1 stop bit, made by another process.
+int setUpInOtherProcess(int n, int dataBits) {
+  wchar_t self[MAX_PATH];
+  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  return runProgram(fs::path(self), {"--set-up", std::to_string(n), std::to_string(dataBits)})
+      .status;
+}
+
 // A line that ends at the next CR of `stream` after `from`, CR included.
 std::string lineAt(const std::string& stream, std::size_t from) {
   const std::size_t start = stream.find('\r', from);
@@ -248,6 +348,20 @@ TEST(Win32SerialLine, ReadsLinesSetUpForSevenBitsOrEight) {
     const std::string got = drain(serial, 0, 30);
     EXPECT_EQ(lineAt(got, 0), "012.50\r") << got;
     EXPECT_EQ(lineAt(got, 8), "012.50\r") << got;
+    EXPECT_EQ(serial.Func084(0, 4660), 0);
+  }
+}
+
+TEST(Win32SerialLine, SetsUpTheSameLineAgainAtEveryStart) {
+  // As the program does at each start, in new processes and in this one; the
+  // line keeps what the earlier tests set up on it.
+  for (const std::int32_t dataBits : {7, 7, 8, 8, 7})
+    EXPECT_EQ(setUpInOtherProcess(1, dataBits), 0) << dataBits;
+  for (int start = 0; start < 2; ++start) {
+    Win32Serial serial;
+    ASSERT_EQ(serial.Func012(0, 4660), 0);
+    ASSERT_EQ(serial.Func001(0, 9600, 0, 7, 1), 0) << start;
+    EXPECT_EQ(lineAt(drain(serial, 0, 30), 0), "012.50\r");
     EXPECT_EQ(serial.Func084(0, 4660), 0);
   }
 }
@@ -297,10 +411,17 @@ TEST(Win32SerialLine, ALineThatVanishesIsReadAgainWhenItComesBack) {
 }  // namespace quorvel::test
 
 // `--claim N`: claims COMn and exits with the result, for the exclusivity test.
+// `--set-up N BITS`: claims COMn, sets it up and exits with the first failure.
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "--claim") {
     quorvel::Win32Serial serial;
     return serial.Func012(std::atoi(argv[2]) - 1, 1);
+  }
+  if (argc == 4 && std::string(argv[1]) == "--set-up") {
+    quorvel::Win32Serial serial;
+    const int port = std::atoi(argv[2]) - 1;
+    if (const int e = serial.Func012(port, 1)) return e;
+    return serial.Func001(port, 9600, 0, std::atoi(argv[3]), 1);
   }
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

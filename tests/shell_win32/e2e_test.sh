@@ -36,13 +36,9 @@ trap finish EXIT
 
 fail() { echo "e2e: $*" >&2; exit 1; }
 
-scale_on_com1() {
-  start_sim "$sim" --brand Precision --weight 12.5 --divisor 10 --interval 100
-  simpid=${tracked[-1]}
-  "$wine_run" --map-com COM1 "$(readlink -f "$work/scale")"
-}
 step="scale simulator on COM1"
-scale_on_com1
+start_sim "$sim" --brand Precision --weight 12.5 --divisor 10 --interval 100
+"$wine_run" --map-com COM1 "$(readlink -f "$work/scale")"
 
 step="configuration in the user's application data"
 mkdir -p "$work/handoff" "$(dirname "$ini")"
@@ -116,12 +112,7 @@ step="close from the window frame"
 /usr/bin/python3 "$here/../shell/wm_close.py" "$wid"
 ends_with_zero
 
-step="restart reads the saved settings; Alt+F ends it"
-# A fresh pseudo-terminal: Wine refuses to set up again one that a process
-# set up before (error 87), which a real port does not do.
-kill "$simpid" && wait "$simpid" 2>/dev/null || true
-rm -f "$work/scale"
-scale_on_com1
+step="restart on the same line reads the saved settings; Alt+F ends it"
 start_quorvel
 wait_until 15 peso_is 1.25 || fail "hand-off file after restart: $(cat "$handoff")"
 wait_until 5 shows 21 100 || fail "the divisor field shows '$(probe text 21)'"
