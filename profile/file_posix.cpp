@@ -148,10 +148,15 @@ bool flushRetrying(int fd) {
 // Writers hold the lock for a read and a rename, well under a millisecond. One
 // that holds it much longer (a stalled host on a network share) must not freeze
 // the capture: after kLockWait the write fails, and the next one tries again.
+// Only the writers' byte is locked, never the content: a file server makes
+// byte-range locks mandatory for its Windows clients, whose reads of locked
+// bytes would fail.
 bool lockExclusive(int fd) {
   struct flock lock {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
+  lock.l_start = static_cast<off_t>(kWriterLockOffset);
+  lock.l_len = 1;
   const auto deadline = std::chrono::steady_clock::now() + kLockWait;
   for (;;) {
     if (sys().lock(fd, &lock) == 0) return true;
@@ -195,6 +200,25 @@ bool splitTarget(const std::filesystem::path& file, Target& t) {
     return false;
   }
   return true;
+}
+
+// Windows writers lock a file of their own beside the profile file instead of
+// the profile file (see kWriterLockOffset); where one of them has been, a
+// Linux writer takes that lock first, so that writers of both systems on one
+// shared folder exclude each other. The file is never created here, so that
+// folders of Linux workstations alone stay as they were. One that is missing,
+// or that cannot be opened for writing (no permission), gives -1: the lock on
+// the profile file is then the only one.
+int openWindowsLockFile(const Target& t) {
+  ErrnoKeeper keep;
+  const std::string name = t.folder + "." + t.name + ".lock";
+  const int fd = openRetrying(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK, 0);
+  struct stat st {};
+  if (fd >= 0 && (sys().fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    sys().close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 // Temporary files are named ".<name>.<pid>.<n>.<stamp>" after the target's
@@ -486,6 +510,9 @@ WriteResult writeProfileValue(std::string_view section, std::string_view key,
   Target target;
   if (!splitTarget(file, target)) return WriteResult::Failed;
   removeStaleTemporaries(target);
+  // Held, like the lock on the profile file, for the whole read-change-write.
+  const Fd windowsWriters(openWindowsLockFile(target));
+  if (windowsWriters.valid() && !lockExclusive(windowsWriters.get())) return WriteResult::Failed;
   WriteResult result = WriteResult::Failed;
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     if (replaceLocked(target, section, key, value, result) == Step::Done) return result;

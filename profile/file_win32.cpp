@@ -29,9 +29,6 @@ constexpr auto kReplaceWait = std::chrono::milliseconds(200);
 // by a writer that was killed.
 constexpr auto kStaleAge = std::chrono::minutes(1);
 constexpr auto kStaleSweepEvery = std::chrono::minutes(1);
-// Writers lock one byte of the lock file, far past any content, as database
-// engines do: Windows byte-range locks are mandatory.
-constexpr DWORD kLockOffsetHigh = 0x40;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The errno that the contract of writeProfileString promises, from the
@@ -316,7 +313,8 @@ class WriterLock {
       }
       if (h_.valid()) {
         OVERLAPPED at{};
-        at.OffsetHigh = kLockOffsetHigh;
+        at.Offset = static_cast<DWORD>(kWriterLockOffset);
+        at.OffsetHigh = static_cast<DWORD>(kWriterLockOffset >> 32);
         if (LockFileEx(h_.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
           return true;
         const DWORD e = GetLastError();

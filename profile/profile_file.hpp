@@ -2,6 +2,7 @@
 // The file layer under the profile rules: how one system reads a profile file
 // whole and replaces it with one entry changed. One implementation per system,
 // picked by the build; ini.cpp holds what both share.
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -10,6 +11,15 @@
 #include "profile/ini.hpp"
 
 namespace quorvel {
+
+// Writers on both systems serialise on an exclusive lock of this one byte, far
+// past any real content: on a file server byte-range locks are mandatory for
+// Windows clients, and a lock over the content would make their reads fail.
+// Windows writers lock it in the hidden file ".<name>.lock" beside the profile
+// file; Linux writers lock it in the profile file, and first in that lock file
+// too when it is there, so that writers of both systems on one shared folder
+// exclude each other.
+constexpr std::uint64_t kWriterLockOffset = std::uint64_t{256} << 30;
 
 // The bytes of a regular file, at most 16 MiB; nothing when it cannot be read
 // (missing, not a regular file, no access, an I/O error), and errno then holds

@@ -7,12 +7,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "profile/config.hpp"
 #include "profile/ini.hpp"
 #include "profile/ini_format.hpp"
+#include "profile/profile_file.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace quorvel {
@@ -120,6 +123,58 @@ TEST(Concurrency, WritersCreatingTheFileTogetherLoseNothing) {
   const std::string bytes = test::readFile(file);
   for (int w = 0; w < kWriters; ++w)
     EXPECT_EQ(findProfileValue(bytes, sectionOf(w), "Ativo"), "1") << w;
+}
+
+// A Windows writer as a file server shows it to Linux: it locks the writers'
+// byte of the lock file beside the profile file (LockFileEx arrives as a
+// byte-range lock there) and takes no lock on the profile file itself, then
+// reads, edits and replaces it.
+[[noreturn]] void runWindowsStyleWriter(const std::filesystem::path& file,
+                                        const std::filesystem::path& lockFile, int writer) {
+  const int fd = ::open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) ::_exit(10);
+  const auto temp = file.parent_path() / ("win." + std::to_string(writer));
+  for (int n = 1; n <= kWrites; ++n) {
+    struct flock l {};
+    l.l_type = F_WRLCK;
+    l.l_whence = SEEK_SET;
+    l.l_start = static_cast<off_t>(kWriterLockOffset);
+    l.l_len = 1;
+    while (::fcntl(fd, F_OFD_SETLK, &l) != 0)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    const auto content =
+        editProfile(test::readFile(file), sectionOf(writer), "Peso", std::to_string(n));
+    if (!content) ::_exit(11);
+    test::writeFile(temp, *content);
+    if (std::rename(temp.c_str(), file.c_str()) != 0) ::_exit(12);
+    l.l_type = F_UNLCK;
+    if (::fcntl(fd, F_OFD_SETLK, &l) != 0) ::_exit(13);
+  }
+  ::_exit(0);
+}
+
+// Linux and Windows workstations writing one file on a shared folder where
+// the Windows writers' lock file is: none undoes another's entry.
+TEST(Concurrency, LinuxAndWindowsWritersKeepEachOthersSections) {
+  test::TempDir dir;
+  const auto file = dir / "quorvel.txt";
+  const auto lockFile = dir / ".quorvel.txt.lock";
+  test::writeFile(file, "; hand-off\r\n");
+  test::writeFile(lockFile, "");
+  std::vector<pid_t> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      if (w % 2 == 0) runWriter(file, w);
+      runWindowsStyleWriter(file, lockFile, w);
+    }
+    writers.push_back(pid);
+  }
+  for (int w = 0; w < kWriters; ++w)
+    EXPECT_EQ(exitCode(writers[static_cast<std::size_t>(w)]), 0) << w;
+  const std::string bytes = test::readFile(file);
+  for (int w = 0; w < kWriters; ++w)
+    EXPECT_EQ(findProfileValue(bytes, sectionOf(w), "Peso"), std::to_string(kWrites)) << w;
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "profile/ini.hpp"
+#include "profile/profile_file.hpp"
 #include "profile/profile_system.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -475,8 +476,9 @@ TEST_F(Injected, FileReplacedBeforeLockIsOpenedAgain) {
   fault.times = 1;
   int opens = 0;
   static int* openCount = &opens;
+  static const std::filesystem::path* target = &file;
   profileSystem().open = [](const char* p, int f, mode_t m) {
-    if ((f & O_ACCMODE) == O_RDWR) ++*openCount;
+    if ((f & O_ACCMODE) == O_RDWR && *target == p) ++*openCount;
     return realProfileSystem().open(p, f, m);
   };
   EXPECT_EQ(writeProfileString("S", "k", "2", file), WriteResult::Written);
@@ -566,6 +568,171 @@ TEST(WriteLock, WaitsForAnotherWriterButNotForever) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(test::readFile(file), "; keep\r\n[S]\r\nk=2\r\n");
   EXPECT_EQ(folderEntries(dir.path()).size(), 1u);
+}
+
+// The writers' lock as fcntl shows it to another open file description:
+// the type of the first lock that stands in the way of `type` on
+// [start, start + length), F_UNLCK when none does.
+struct flock lockInTheWay(const std::filesystem::path& file, short type, off_t start,
+                          off_t length) {
+  struct flock l {};
+  l.l_type = type;
+  l.l_whence = SEEK_SET;
+  l.l_start = start;
+  l.l_len = length;
+  const int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+  EXPECT_GE(fd, 0) << file;
+  EXPECT_EQ(::fcntl(fd, F_OFD_GETLK, &l), 0) << std::strerror(errno);
+  ::close(fd);
+  return l;
+}
+
+struct SeenMidWrite {
+  std::filesystem::path file;
+  std::filesystem::path lockFile;
+  off_t size = 0;
+  std::optional<struct flock> onContent, onWholeFile, onLockFile;
+};
+SeenMidWrite* seen = nullptr;
+
+// A writer holds its locks while it flushes the new file: what others see then.
+// A file server makes byte-range locks mandatory for Windows clients, so the
+// lock must leave every byte of the content to readers and lock only the
+// writers' byte; where the Windows writers' lock file is, its byte is held too.
+TEST(WriteLock, LeavesTheContentToReadersAndTakesTheWindowsWritersLock) {
+  for (const bool windowsWritersWereHere : {false, true}) {
+    TempDir dir;
+    SeenMidWrite what;
+    what.file = dir / "h.txt";
+    what.lockFile = dir / ".h.txt.lock";
+    writeFile(what.file, kStart);
+    if (windowsWritersWereHere) writeFile(what.lockFile, "");
+    what.size = static_cast<off_t>(kStart.size());
+    seen = &what;
+    profileSystem().flush = [](int fd) {
+      if (!seen->onContent) {
+        seen->onContent = lockInTheWay(seen->file, F_RDLCK, 0, seen->size);
+        seen->onWholeFile = lockInTheWay(seen->file, F_RDLCK, 0, 0);
+        if (std::filesystem::exists(seen->lockFile))
+          seen->onLockFile = lockInTheWay(seen->lockFile, F_RDLCK, 0, 0);
+      }
+      return realProfileSystem().flush(fd);
+    };
+    const WriteResult result = writeProfileString("S", "k", "2", what.file);
+    profileSystem() = realProfileSystem();
+    seen = nullptr;
+
+    SCOPED_TRACE(windowsWritersWereHere ? "with the lock file" : "without the lock file");
+    EXPECT_EQ(result, WriteResult::Written);
+    ASSERT_TRUE(what.onContent && what.onWholeFile);
+    EXPECT_EQ(what.onContent->l_type, F_UNLCK);
+    const auto writersByte = static_cast<off_t>(kWriterLockOffset);
+    EXPECT_EQ(what.onWholeFile->l_type, F_WRLCK);
+    EXPECT_EQ(what.onWholeFile->l_start, writersByte);
+    EXPECT_EQ(what.onWholeFile->l_len, 1);
+    EXPECT_EQ(what.onLockFile.has_value(), windowsWritersWereHere);
+    if (what.onLockFile) {
+      EXPECT_EQ(what.onLockFile->l_type, F_WRLCK);
+      EXPECT_EQ(what.onLockFile->l_start, writersByte);
+      EXPECT_EQ(what.onLockFile->l_len, 1);
+    }
+    EXPECT_EQ(readFile(what.file), "; keep\r\n[S]\r\nk=2\r\n");
+    // The lock file is the Windows writers' own: never made here, never removed.
+    std::vector<std::string> expected{"h.txt"};
+    if (windowsWritersWereHere) expected.push_back(".h.txt.lock");
+    auto names = folderEntries(dir.path());
+    std::sort(names.begin(), names.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);
+  }
+}
+
+// A Windows writer on a shared folder, as the file server shows its
+// LockFileEx to Linux: a lock of the writers' byte of the lock file, held by
+// another process.
+class WindowsWriter {
+ public:
+  explicit WindowsWriter(const std::filesystem::path& lockFile) {
+    int ready[2];
+    EXPECT_EQ(::pipe(ready), 0);
+    EXPECT_EQ(::pipe(release_), 0);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int fd = ::open(lockFile.c_str(), O_RDWR);
+      struct flock l {};
+      l.l_type = F_WRLCK;
+      l.l_whence = SEEK_SET;
+      l.l_start = static_cast<off_t>(kWriterLockOffset);
+      l.l_len = 1;
+      const char result = fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &l) == 0 ? 'y' : 'n';
+      if (::write(ready[1], &result, 1) != 1) ::_exit(1);
+      char c;
+      (void)::read(release_[0], &c, 1);
+      ::_exit(0);
+    }
+    char result = 0;
+    EXPECT_EQ(::read(ready[0], &result, 1), 1);
+    EXPECT_EQ(result, 'y') << "the Windows writer could not take its lock";
+    ::close(ready[0]);
+    ::close(ready[1]);
+  }
+  ~WindowsWriter() { release(); }
+  WindowsWriter(const WindowsWriter&) = delete;
+  WindowsWriter& operator=(const WindowsWriter&) = delete;
+  void release() {
+    if (pid_ <= 0) return;
+    EXPECT_EQ(::write(release_[1], "x", 1), 1);
+    ::waitpid(pid_, nullptr, 0);
+    ::close(release_[0]);
+    ::close(release_[1]);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int release_[2] = {-1, -1};
+};
+
+TEST(WriteLock, WaitsForAWindowsWriterButNotForever) {
+  TempDir dir;
+  const auto file = dir / "h.txt";
+  const auto lockFile = dir / ".h.txt.lock";
+  writeFile(file, kStart);
+  writeFile(lockFile, "");
+  const std::vector<std::string> names{".h.txt.lock", "h.txt"};
+  auto sorted = [](std::vector<std::string> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+  };
+
+  WindowsWriter stalled(lockFile);
+  const auto start = std::chrono::steady_clock::now();
+  errno = 0;
+  EXPECT_EQ(writeProfileString("S", "k", "2", file), WriteResult::Failed);
+  EXPECT_EQ(errno, ETIMEDOUT);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(readFile(file), kStart);
+  EXPECT_EQ(sorted(folderEntries(dir.path())), names);
+
+  // A lock file this user may not open leaves the lock on the file alone.
+  profileSystem().open = [](const char* p, int f, mode_t m) {
+    if (std::string_view(p).ends_with(".lock")) {
+      errno = EACCES;
+      return -1;
+    }
+    return realProfileSystem().open(p, f, m);
+  };
+  EXPECT_EQ(writeProfileString("S", "k", "3", file), WriteResult::Written);
+  profileSystem() = realProfileSystem();
+
+  std::thread releaser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    stalled.release();
+  });
+  EXPECT_EQ(writeProfileString("S", "k", "4", file), WriteResult::Written);
+  releaser.join();
+  EXPECT_EQ(readFile(file), "; keep\r\n[S]\r\nk=4\r\n");
+  EXPECT_EQ(sorted(folderEntries(dir.path())), names);
 }
 
 }  // namespace
