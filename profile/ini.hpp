@@ -14,10 +14,15 @@
 //
 // Writing edits the file in place: every byte other than the entry's line stays
 // as it was. The new content goes to a temporary file in the same folder, which
-// is renamed over the old one under an exclusive lock (Linux: on the old file;
-// Windows: on the hidden file .<name>.lock beside it, which stays), so
-// readers see the old file or the new one and concurrent writers (other
-// processes, other hosts of a shared folder) do not undo each other's entries.
+// is renamed over the old one under an exclusive lock of one byte far past the
+// content (kWriterLockOffset), so that readers on Windows clients of a file
+// server, where locks are mandatory, can still read. Windows writers lock it in
+// the hidden file .<name>.lock beside the file, which they create and which
+// stays; Linux writers lock it in the old file and, when that lock file is
+// there and opens for writing, in it too (never creating it). So readers see
+// the old file or the new one, and concurrent writers (other processes, other
+// hosts of a shared folder, Linux and Windows alike once the lock file exists)
+// do not undo each other's entries.
 #include <filesystem>
 #include <optional>
 #include <span>
