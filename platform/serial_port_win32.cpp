@@ -8,7 +8,8 @@ namespace quorvel {
 
 namespace {
 
-constexpr std::int32_t kMostReported = 0x7FFF;
+// Never a multiple of 65536, so the low 16 bits stay nonzero while bytes wait.
+constexpr std::size_t kMostReported = 0xFFFF;
 
 // Windows serial drivers admit one handle at a time, whatever the share mode
 // says; Wine maps a port to a Unix device that admits any number. A named
@@ -199,14 +200,24 @@ void Win32Serial::reopen(Port& p) {
 
 std::size_t Win32Serial::fill(Port& p) {
   if (p.handle == INVALID_HANDLE_VALUE) return 0;
+  if (p.head == p.tail) {
+    p.head = p.tail = 0;
+  } else if (p.head > 0) {
+    std::copy(p.buffer.begin() + static_cast<std::ptrdiff_t>(p.head),
+              p.buffer.begin() + static_cast<std::ptrdiff_t>(p.tail), p.buffer.begin());
+    p.tail -= p.head;
+    p.head = 0;
+  }
+  const std::size_t room = p.buffer.size() - p.tail;
+  if (room == 0) return 0;
   DWORD got = 0;
-  if (!sys_.read(p.handle, p.buffer.data(), static_cast<DWORD>(p.buffer.size()), &got)) {
+  if (!sys_.read(p.handle, p.buffer.data() + p.tail, static_cast<DWORD>(room), &got)) {
     lose(p);
     return 0;
   }
-  p.head = 0;
-  p.tail = std::min<std::size_t>(got, p.buffer.size());
-  return p.tail;
+  const std::size_t taken = std::min<std::size_t>(got, room);
+  p.tail += taken;
+  return taken;
 }
 
 std::int32_t Win32Serial::Func062(std::int32_t port) {
@@ -224,9 +235,12 @@ std::int32_t Win32Serial::Func062(std::int32_t port) {
     else
       lose(*p);
   }
-  if (p->head == p->tail && queued > 0) queued -= std::min(queued, fill(*p));
-  return static_cast<std::int32_t>(
-      std::min<std::size_t>(p->tail - p->head + queued, static_cast<std::size_t>(kMostReported)));
+  // Under Wine a pseudo-terminal reports and hands over a few kilobytes at a
+  // time: read until nothing more comes or the buffer is full, so that the
+  // count covers what the device holds and not only its first slice.
+  if (queued > 0)
+    for (std::size_t got; (got = fill(*p)) > 0;) queued -= std::min(queued, got);
+  return static_cast<std::int32_t>(std::min(p->tail - p->head + queued, kMostReported));
 }
 
 std::int32_t Win32Serial::Func041(std::int32_t port) {

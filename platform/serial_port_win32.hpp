@@ -21,9 +21,11 @@
 // Func084 releases a claimed port; a port not claimed is left alone. Always 0;
 //   the window handle is recorded at the claim but not checked.
 // Func062 counts the bytes waiting, in the layer's buffer and in the driver's
-//   queue (ClearCommError), refilling the buffer by one ReadFile when it is
-//   empty; at most 32767, 0 only when none wait (also for a port not claimed).
-//   Func041 takes the next byte (0 to 255), else -1. Neither blocks.
+//   queue (ClearCommError); when the driver holds any, it first tops the buffer
+//   up (reading until the device has nothing more or the buffer is full). At
+//   most 65535, so its low 16 bits are 0 only when none wait (also for a port
+//   not claimed). Func041 takes the next byte (0 to 255) from the buffer, which
+//   one ReadFile refills when empty, else -1. Neither blocks.
 //
 // A device that vanishes while claimed (a USB adapter pulled out: ClearCommError
 // or ReadFile fails) reads as nothing waiting; Func062 then opens the same name
@@ -85,7 +87,7 @@ class Win32Serial final : public SerialLibrary {
   std::int32_t Func062(std::int32_t port) override;
   std::int32_t Func041(std::int32_t port) override;
 
-  static constexpr std::size_t kBufferSize = 4096;
+  static constexpr std::size_t kBufferSize = 65535;
   static constexpr std::chrono::milliseconds kReopenInterval{250};
 
  private:
