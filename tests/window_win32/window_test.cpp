@@ -15,38 +15,13 @@
 #include "capture/main_window.hpp"
 #include "capture/state/state.hpp"
 #include "platform/window/win32_window.hpp"
+#include "tests/support/main_window_layout.hpp"
+#include "tests/support/window_event.hpp"
 
 namespace quorvel {
 namespace {
 
-constexpr int kSentinel = 9999;
-
-struct Event {
-  int code;
-  int control;
-  friend bool operator==(const Event&, const Event&) = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Event& e) {
-  return os << "{" << e.code << ", " << e.control << "}";
-}
-
-// The layout table of the main window, as the window is specified; -1 marks
-// a size that follows from the content.
-struct Place {
-  int number, x, y, w, h;
-};
-constexpr int A = -1;
-// clang-format off
-constexpr Place kLayout[] = {
-    {1, 5, 3, 267, 129},
-    {3, 13, 26, A, A},  {4, 63, 25, A, 12},    {5, 13, 44, A, A},   {6, 63, 43, 184, 12},
-    {7, 13, 62, A, A},  {8, 63, 61, 60, 12},   {9, 251, 43, A, 12}, {10, 217, 110, 50, 17},
-    {12, 13, 25, A, A}, {13, 67, 24, 196, 12}, {14, 13, 42, A, A},  {15, 67, 41, A, 12},
-    {16, 13, 58, A, A}, {17, 67, 57, A, 12},   {18, 13, 74, A, A},  {19, 67, 73, A, 12},
-    {20, 13, 91, A, A}, {21, 67, 90, 38, 12},  {22, 215, 109, 50, 17},
-};
-// clang-format on
+namespace layout = main_window_layout;
 
 Win32Window* gWindow = nullptr;  // the window that a test timer posts to
 
@@ -65,6 +40,14 @@ std::wstring className(HWND hwnd) {
   wchar_t buffer[64] = {};
   GetClassNameW(hwnd, buffer, 64);
   return buffer;
+}
+
+// The table's texts are UTF-8.
+std::wstring widen(const char* utf8) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), L'\0');
+  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, utf8, -1, out.data(), n);
+  return out;
 }
 
 LONG style(HWND hwnd) {
@@ -221,17 +204,19 @@ TEST_F(Win32WindowTest, PlacesEveryControlAtItsDialogUnits) {
   ASSERT_NE(GetObjectW(font, sizeof lf, &lf), 0);
   EXPECT_STREQ(lf.lfFaceName, L"MS Sans Serif");
 
-  for (const Place& p : kLayout) {
+  // A tab is a page of the sheet, not a window of its own with a place.
+  for (const layout::Control& p : layout::kControls) {
+    if (p.kind == layout::Kind::Tab) continue;
     SCOPED_TRACE(p.number);
     ASSERT_NE(control(p.number), nullptr);
     const RECT at = placeOf(p.number);
     const RECT want = dialogRect(p.x, p.y, std::max(p.w, 0), std::max(p.h, 0));
     EXPECT_EQ(at.left, want.left);
     EXPECT_EQ(at.top, want.top);
-    if (p.w != A) {
+    if (p.w != layout::kAutoSize) {
       EXPECT_EQ(at.right, want.right);
     }
-    if (p.h != A) {
+    if (p.h != layout::kAutoSize) {
       EXPECT_EQ(at.bottom, want.bottom);
     }
     EXPECT_GT(at.right - at.left, 0);
@@ -244,7 +229,9 @@ TEST_F(Win32WindowTest, PlacesEveryControlAtItsDialogUnits) {
   const int baseX = units.right;
   HDC dc = GetDC(w->frame());
   HGDIOBJ old = SelectObject(dc, font);
-  for (int n : {3, 5, 7, 12, 14, 16, 18, 20}) {
+  for (const layout::Control& c : layout::kControls) {
+    if (c.kind != layout::Kind::Prompt) continue;
+    const int n = c.number;
     SCOPED_TRACE(n);
     const std::wstring caption = text(control(n));
     SIZE size;
@@ -257,7 +244,10 @@ TEST_F(Win32WindowTest, PlacesEveryControlAtItsDialogUnits) {
   GetTextExtentPoint32W(dc, L"Precision", 9, &brand);
   SelectObject(dc, old);
   ReleaseDC(w->frame(), dc);
-  for (auto [n, chars] : {std::pair{4, 50}, {9, 2}, {17, 1}, {19, 4}}) {
+  for (const layout::Control& c : layout::kControls) {
+    if (c.kind != layout::Kind::Entry || c.w != layout::kAutoSize) continue;
+    const int n = c.number;
+    const int chars = layout::pictureChars(c.picture);
     SCOPED_TRACE(n);
     const RECT at = placeOf(n);
     EXPECT_GE(at.right - at.left, chars * baseX);
@@ -336,9 +326,10 @@ TEST_F(Win32WindowTest, TooltipsOnTheSixControlsThatHaveOne) {
     const int id = GetDlgCtrlID(reinterpret_cast<HWND>(tool.uId));
     shown[id - Win32Window::itemId(0)] = buffer;
   }
-  const std::map<int, std::wstring> expected{{4, L"Computador"},  {13, L"Pasta"},
-                                             {15, L"Balanca"},    {17, L"Porta"},
-                                             {19, L"Velocidade"}, {21, L"Divisor"}};
+  std::map<int, std::wstring> expected;
+  for (const layout::Control& c : layout::kControls)
+    if (*c.tooltip != '\0') expected[c.number] = widen(c.tooltip);
+  EXPECT_EQ(expected.size(), 6u);
   EXPECT_EQ(shown, expected);
 }
 
