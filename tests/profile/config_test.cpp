@@ -11,18 +11,19 @@
 #include <string>
 
 #include "profile/ini.hpp"
+#include "tests/support/profile_fixtures.hpp"
 #include "tests/support/system.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace quorvel {
 namespace {
 
+using test::kConfigHeader;
 using test::readFile;
 using test::ScopedEnv;
 using test::TempDir;
 using test::writeFile;
 
-const std::string kHeader = "[Configura\xE7\xE3o]\r\n";
 const std::string kBalanca =
     "Balan\xE7"
     "a";
@@ -57,7 +58,7 @@ TEST_F(Config, NoFileGivesDefaultsAndCreatesNothing) {
 }
 
 TEST_F(Config, ReadsAllFiveInTheirKinds) {
-  givenFile(kHeader + "Pasta=C:\\Pesagem\r\n" + kBalanca +
+  givenFile(kConfigHeader + "Pasta=C:\\Pesagem\r\n" + kBalanca +
             "=Precision\r\nPorta=3\r\nVelocidade=9600\r\nDivisor=100\r\n");
   LER_CONFIGURACAO(s);
   EXPECT_EQ(s.V_PASTA, "C:\\Pesagem");
@@ -68,7 +69,7 @@ TEST_F(Config, ReadsAllFiveInTheirKinds) {
 }
 
 TEST_F(Config, MissingDivisorGivesTen) {
-  givenFile(kHeader + "Porta=1\r\nVelocidade=2400\r\n");
+  givenFile(kConfigHeader + "Porta=1\r\nVelocidade=2400\r\n");
   LER_CONFIGURACAO(s);
   EXPECT_EQ(s.V_VELOCIDADE, 2400);
   EXPECT_EQ(s.V_DIVISOR, 10);
@@ -78,7 +79,7 @@ TEST_F(Config, PortKeepsLowEightBits) {
   const std::pair<const char*, int> cases[] = {{"257", 1},   {"256", 0}, {"300", 44}, {"-1", 255},
                                                {"255", 255}, {"", 0},    {"x", 0}};
   for (const auto& [text, port] : cases) {
-    givenFile(kHeader + "Porta=" + text + "\r\n");
+    givenFile(kConfigHeader + "Porta=" + text + "\r\n");
     LER_CONFIGURACAO(s);
     EXPECT_EQ(s.V_PORTA, port) << text;
   }
@@ -87,7 +88,7 @@ TEST_F(Config, PortKeepsLowEightBits) {
 TEST_F(Config, OverlongTextsKeepWhatFitsAndSaveWritesThat) {
   const std::string folderText(300, 'p');
   const std::string brand(40, 'b');
-  givenFile(kHeader + "Pasta=" + folderText + "\r\n" + kBalanca + "=" + brand + "\r\n");
+  givenFile(kConfigHeader + "Pasta=" + folderText + "\r\n" + kBalanca + "=" + brand + "\r\n");
   LER_CONFIGURACAO(s);
   EXPECT_EQ(s.V_PASTA, folderText.substr(0, 254));
   EXPECT_EQ(s.V_BALANCA, brand.substr(0, 29));
@@ -97,14 +98,14 @@ TEST_F(Config, OverlongTextsKeepWhatFitsAndSaveWritesThat) {
 }
 
 TEST_F(Config, SaveWritesAllFiveAndKeepsTheRest) {
-  givenFile("; kept\r\n[Portas]\r\nCOM3=/dev/ttyUSB0\r\n" + kHeader +
+  givenFile("; kept\r\n[Portas]\r\nCOM3=/dev/ttyUSB0\r\n" + kConfigHeader +
             "Extra=1\r\nPorta=257\r\nDivisor=10\r\n\r\n[Outra]\r\nx=y\r\n");
   LER_CONFIGURACAO(s);
   s.V_PASTA = "C:\\Pesagem";
   s.V_BALANCA = "DIG";
   s.V_VELOCIDADE = -1200;
   GRAVAR(s);
-  EXPECT_EQ(readFile(file), "; kept\r\n[Portas]\r\nCOM3=/dev/ttyUSB0\r\n" + kHeader +
+  EXPECT_EQ(readFile(file), "; kept\r\n[Portas]\r\nCOM3=/dev/ttyUSB0\r\n" + kConfigHeader +
                                 "Extra=1\r\nPorta=1\r\nDivisor=10\r\nPasta=C:\\Pesagem\r\n" +
                                 kBalanca + "=DIG\r\nVelocidade=-1200\r\n\r\n[Outra]\r\nx=y\r\n");
 }
@@ -114,8 +115,9 @@ TEST_F(Config, SaveCreatesTheMissingFolder) {
   s.V_PORTA = 2;
   s.V_DIVISOR = 1;
   GRAVAR(s);
-  EXPECT_EQ(readFile(dir / "a" / "b" / "quorvel" / "quorvel.ini"),
-            kHeader + "Pasta=\r\n" + kBalanca + "=\r\nPorta=2\r\nVelocidade=0\r\nDivisor=1\r\n");
+  EXPECT_EQ(
+      readFile(dir / "a" / "b" / "quorvel" / "quorvel.ini"),
+      kConfigHeader + "Pasta=\r\n" + kBalanca + "=\r\nPorta=2\r\nVelocidade=0\r\nDivisor=1\r\n");
 }
 
 TEST_F(Config, NumbersAreTheSameInABrazilianLocale) {

@@ -15,6 +15,7 @@
 #include <ctime>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,23 +23,16 @@
 #include "profile/ini.hpp"
 #include "profile/profile_file.hpp"
 #include "profile/profile_system.hpp"
+#include "tests/support/profile_fixtures.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace quorvel {
 namespace {
 
+using test::kStart;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
-
-const std::string kStart = "; keep\r\n[S]\r\nk=1\r\n";
-
-std::vector<std::string> folderEntries(const std::filesystem::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(folder))
-    names.push_back(e.path().filename().string());
-  return names;
-}
 
 struct stat statOf(const std::filesystem::path& p) {
   struct stat st {};
@@ -51,7 +45,7 @@ TEST(WriteFailure, MissingFolderCreatesNothing) {
   errno = 0;
   EXPECT_EQ(writeProfileString("S", "k", "v", dir / "none" / "p.ini"), WriteResult::Failed);
   EXPECT_EQ(errno, ENOENT);
-  EXPECT_TRUE(folderEntries(dir.path()).empty());
+  EXPECT_TRUE(test::fileNames(dir.path()).empty());
 }
 
 TEST(WriteFailure, SameValueKeepsTimeStampAndInode) {
@@ -74,7 +68,7 @@ TEST(WriteFailure, SameValueKeepsTimeStampAndInode) {
   const struct stat after = statOf(file);
   EXPECT_NE(after.st_ino, before.st_ino);
   EXPECT_EQ(after.st_mode & 07777, 0640u);
-  EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"p.ini"});
+  EXPECT_EQ(test::fileNames(dir.path()), std::set<std::string>{"p.ini"});
 }
 
 TEST(WriteFailure, FileOverSixteenMegabytesIsNotRewritten) {
@@ -87,7 +81,7 @@ TEST(WriteFailure, FileOverSixteenMegabytesIsNotRewritten) {
   EXPECT_EQ(errno, EFBIG);
   EXPECT_EQ(std::filesystem::file_size(file), big.size());
   EXPECT_EQ(readProfileString("S", "k", "d", file), "1");
-  EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"big.ini"});
+  EXPECT_EQ(test::fileNames(dir.path()), std::set<std::string>{"big.ini"});
 }
 
 TEST(WriteFailure, NonRegularFilesAreNeitherReadNorWritten) {
@@ -98,7 +92,7 @@ TEST(WriteFailure, NonRegularFilesAreNeitherReadNorWritten) {
   EXPECT_EQ(writeProfileString("S", "k", "v", fifo), WriteResult::Failed);
   EXPECT_EQ(readProfileString("S", "k", "d", dir.path()), "d");
   EXPECT_EQ(writeProfileString("S", "k", "v", dir.path()), WriteResult::Failed);
-  EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"fifo"});
+  EXPECT_EQ(test::fileNames(dir.path()), std::set<std::string>{"fifo"});
 }
 
 TEST(WriteFailure, LinkStaysALink) {
@@ -130,7 +124,7 @@ TEST(WriteFailure, LinkLeadingNowhereFailsAtOnce) {
   EXPECT_EQ(error, ENOENT) << std::strerror(error);
   EXPECT_EQ(attempts, 0);
   EXPECT_TRUE(std::filesystem::is_symlink(link));
-  EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"link.ini"});
+  EXPECT_EQ(test::fileNames(dir.path()), std::set<std::string>{"link.ini"});
 }
 
 // Near NAME_MAX, the temporary file's name cannot hold the whole name.
@@ -142,7 +136,7 @@ TEST(WriteFailure, LongFileNamesAreCreatedAndReplaced) {
     EXPECT_EQ(writeProfileString("S", "k", "1", file), WriteResult::Written) << length;
     EXPECT_EQ(writeProfileString("S", "k", "2", file), WriteResult::Written) << length;
     EXPECT_EQ(readFile(file), "[S]\r\nk=2\r\n");
-    EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{name});
+    EXPECT_EQ(test::fileNames(dir.path()), std::set<std::string>{name});
     std::filesystem::remove(file);
   }
 }
@@ -151,7 +145,7 @@ TEST(WriteFailure, LongFileNamesAreCreatedAndReplaced) {
 // flush never returns. The name of the file it leaves, or nothing.
 int leftoverSignal = -1;
 std::optional<std::string> killWriterMidWrite(const std::filesystem::path& file) {
-  const auto before = folderEntries(file.parent_path());
+  const auto before = test::fileNames(file.parent_path());
   int ready[2];
   EXPECT_EQ(::pipe(ready), 0);
   const pid_t child = ::fork();
@@ -171,7 +165,7 @@ std::optional<std::string> killWriterMidWrite(const std::filesystem::path& file)
   ::waitpid(child, nullptr, 0);
   ::close(ready[0]);
   ::close(ready[1]);
-  for (const std::string& name : folderEntries(file.parent_path()))
+  for (const std::string& name : test::fileNames(file.parent_path()))
     if (std::find(before.begin(), before.end(), name) == before.end()) return name;
   return std::nullopt;
 }
@@ -249,7 +243,7 @@ TEST_P(ReadOnly, LeavesFileAndFolderAsTheyWere) {
   ::chmod(folder.c_str(), 0755);
   EXPECT_EQ(readFile(file), kStart);
   EXPECT_EQ(statOf(file).st_ino, before.st_ino);
-  EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"p.ini"});
+  EXPECT_EQ(test::fileNames(folder), std::set<std::string>{"p.ini"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Profile, ReadOnly,
@@ -286,7 +280,7 @@ class Injected : public testing::Test {
   void TearDown() override { profileSystem() = realProfileSystem(); }
   void expectUntouched() {
     EXPECT_EQ(readFile(file), kStart);
-    EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"p.ini"});
+    EXPECT_EQ(test::fileNames(dir.path()), std::set<std::string>{"p.ini"});
   }
   TempDir dir;
   std::filesystem::path file = dir / "p.ini";
@@ -388,7 +382,7 @@ TEST_P(InjectedFault, OldFileOrNewFileNeverHalf) {
     expectUntouched();
   } else {
     EXPECT_EQ(readFile(file), "; keep\r\n[S]\r\nk=2\r\n");
-    EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"p.ini"});
+    EXPECT_EQ(test::fileNames(dir.path()), std::set<std::string>{"p.ini"});
   }
 }
 
@@ -452,7 +446,7 @@ TEST_F(Injected, InPlaceWhenTheFolderRefusesNewFiles) {
               c.expected == WriteResult::Written ? "; keep\r\n[S]\r\nk=22\r\n" : kStart)
         << c.name;
     EXPECT_EQ(statOf(file).st_ino, inode) << c.name;
-    EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"p.ini"}) << c.name;
+    EXPECT_EQ(test::fileNames(dir.path()), std::set<std::string>{"p.ini"}) << c.name;
   }
 }
 
@@ -496,7 +490,7 @@ TEST_F(Injected, FileCreatedByAnotherWriterMeanwhileIsEdited) {
   };
   EXPECT_EQ(writeProfileString("S", "k", "v", fresh), WriteResult::Written);
   EXPECT_EQ(readFile(fresh), "[T]\r\nx=1\r\n[S]\r\nk=v\r\n");
-  EXPECT_EQ(folderEntries(dir.path()).size(), 2u);
+  EXPECT_EQ(test::fileNames(dir.path()).size(), 2u);
 }
 
 TEST_F(Injected, NewFileWithoutExclusiveRenameIsLinked) {
@@ -507,7 +501,7 @@ TEST_F(Injected, NewFileWithoutExclusiveRenameIsLinked) {
   };
   EXPECT_EQ(writeProfileString("S", "k", "v", fresh), WriteResult::Written);
   EXPECT_EQ(readFile(fresh), "[S]\r\nk=v\r\n");
-  EXPECT_EQ(folderEntries(dir.path()).size(), 2u);
+  EXPECT_EQ(test::fileNames(dir.path()).size(), 2u);
 }
 
 TEST_F(Injected, NewFileFailureLeavesNothing) {
@@ -567,7 +561,7 @@ TEST(WriteLock, WaitsForAnotherWriterButNotForever) {
   EXPECT_EQ(errno, ETIMEDOUT);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(test::readFile(file), "; keep\r\n[S]\r\nk=2\r\n");
-  EXPECT_EQ(folderEntries(dir.path()).size(), 1u);
+  EXPECT_EQ(test::fileNames(dir.path()).size(), 1u);
 }
 
 // The writers' lock as fcntl shows it to another open file description:
@@ -638,12 +632,9 @@ TEST(WriteLock, LeavesTheContentToReadersAndTakesTheWindowsWritersLock) {
     }
     EXPECT_EQ(readFile(what.file), "; keep\r\n[S]\r\nk=2\r\n");
     // The lock file is the Windows writers' own: never made here, never removed.
-    std::vector<std::string> expected{"h.txt"};
-    if (windowsWritersWereHere) expected.push_back(".h.txt.lock");
-    auto names = folderEntries(dir.path());
-    std::sort(names.begin(), names.end());
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(names, expected);
+    std::set<std::string> expected{"h.txt"};
+    if (windowsWritersWereHere) expected.insert(".h.txt.lock");
+    EXPECT_EQ(test::fileNames(dir.path()), expected);
   }
 }
 
@@ -699,11 +690,7 @@ TEST(WriteLock, WaitsForAWindowsWriterButNotForever) {
   const auto lockFile = dir / ".h.txt.lock";
   writeFile(file, kStart);
   writeFile(lockFile, "");
-  const std::vector<std::string> names{".h.txt.lock", "h.txt"};
-  auto sorted = [](std::vector<std::string> v) {
-    std::sort(v.begin(), v.end());
-    return v;
-  };
+  const std::set<std::string> names{".h.txt.lock", "h.txt"};
 
   WindowsWriter stalled(lockFile);
   const auto start = std::chrono::steady_clock::now();
@@ -712,7 +699,7 @@ TEST(WriteLock, WaitsForAWindowsWriterButNotForever) {
   EXPECT_EQ(errno, ETIMEDOUT);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(readFile(file), kStart);
-  EXPECT_EQ(sorted(folderEntries(dir.path())), names);
+  EXPECT_EQ(test::fileNames(dir.path()), names);
 
   // A lock file this user may not open leaves the lock on the file alone.
   profileSystem().open = [](const char* p, int f, mode_t m) {
@@ -732,7 +719,7 @@ TEST(WriteLock, WaitsForAWindowsWriterButNotForever) {
   EXPECT_EQ(writeProfileString("S", "k", "4", file), WriteResult::Written);
   releaser.join();
   EXPECT_EQ(readFile(file), "; keep\r\n[S]\r\nk=4\r\n");
-  EXPECT_EQ(sorted(folderEntries(dir.path())), names);
+  EXPECT_EQ(test::fileNames(dir.path()), names);
 }
 
 }  // namespace

@@ -11,17 +11,17 @@
 
 #include "profile/ini.hpp"
 #include "profile/paths.hpp"
+#include "tests/support/profile_fixtures.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace quorvel {
 namespace {
 
+using test::kConfigHeader;
 using test::readFile;
 using test::ScopedEnv;
 using test::TempDir;
 using test::writeFile;
-
-const std::string kHeader = "[Configura\xE7\xE3o]\r\n";
 
 std::filesystem::path windowsFolder() {
   wchar_t buffer[MAX_PATH];
@@ -62,8 +62,8 @@ TEST_F(WindowsConfig, NoFileAnywhereGivesDefaultsAndCreatesNothing) {
 }
 
 TEST_F(WindowsConfig, WindowsFolderFileCarriesOverUntilTheFirstSave) {
-  writeFile(shared,
-            "[Outra]\r\nx=y\r\n" + kHeader + "Pasta=C:\\Pesagem\r\nPorta=3\r\nVelocidade=9600\r\n");
+  writeFile(shared, "[Outra]\r\nx=y\r\n" + kConfigHeader +
+                        "Pasta=C:\\Pesagem\r\nPorta=3\r\nVelocidade=9600\r\n");
   LER_CONFIGURACAO(s);
   EXPECT_EQ(s.V_PASTA, "C:\\Pesagem");
   EXPECT_EQ(s.V_PORTA, 3);
@@ -71,14 +71,14 @@ TEST_F(WindowsConfig, WindowsFolderFileCarriesOverUntilTheFirstSave) {
 
   s.V_PORTA = 4;
   GRAVAR(s);
-  EXPECT_EQ(readFile(own), kHeader +
+  EXPECT_EQ(readFile(own), kConfigHeader +
                                "Pasta=C:\\Pesagem\r\nBalan\xE7"
                                "a=\r\nPorta=4\r\nVelocidade=9600\r\nDivisor=10\r\n");
-  EXPECT_EQ(readFile(shared),
-            "[Outra]\r\nx=y\r\n" + kHeader + "Pasta=C:\\Pesagem\r\nPorta=3\r\nVelocidade=9600\r\n");
+  EXPECT_EQ(readFile(shared), "[Outra]\r\nx=y\r\n" + kConfigHeader +
+                                  "Pasta=C:\\Pesagem\r\nPorta=3\r\nVelocidade=9600\r\n");
 
   // The next start reads the per-user file, whatever the old one says.
-  writeFile(shared, kHeader + "Porta=9\r\n");
+  writeFile(shared, kConfigHeader + "Porta=9\r\n");
   CaptureState next;
   LER_CONFIGURACAO(next);
   EXPECT_EQ(next.V_PORTA, 4);
@@ -86,13 +86,13 @@ TEST_F(WindowsConfig, WindowsFolderFileCarriesOverUntilTheFirstSave) {
 }
 
 TEST_F(WindowsConfig, VirtualStoreCopyComesBeforeTheWindowsFolder) {
-  writeFile(shared, kHeader + "Porta=1\r\n");
+  writeFile(shared, kConfigHeader + "Porta=1\r\n");
   std::filesystem::create_directories(virtualised.parent_path());
-  writeFile(virtualised, kHeader + "Porta=2\r\n");
+  writeFile(virtualised, kConfigHeader + "Porta=2\r\n");
   LER_CONFIGURACAO(s);
   EXPECT_EQ(s.V_PORTA, 2);
   std::filesystem::create_directories(own.parent_path());
-  writeFile(own, kHeader + "Porta=5\r\n");
+  writeFile(own, kConfigHeader + "Porta=5\r\n");
   LER_CONFIGURACAO(s);
   EXPECT_EQ(s.V_PORTA, 5);
 }
@@ -100,7 +100,7 @@ TEST_F(WindowsConfig, VirtualStoreCopyComesBeforeTheWindowsFolder) {
 TEST_F(WindowsConfig, NamesResolve) {
   EXPECT_EQ(resolveProfileName("quorvel.ini"), own);
   EXPECT_EQ(resolveProfileNameForReading("quorvel.ini"), own);  // no file anywhere: the own one
-  writeFile(shared, kHeader);
+  writeFile(shared, kConfigHeader);
   EXPECT_EQ(resolveProfileNameForReading("quorvel.ini"), shared);
   EXPECT_EQ(resolveProfileName("quorvel.ini"), own);
   const std::pair<const char*, const wchar_t*> native[] = {

@@ -13,23 +13,16 @@
 
 #include "profile/ini.hpp"
 #include "profile/ini_format.hpp"
+#include "tests/support/profile_fixtures.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace quorvel {
 namespace {
 
+using test::kStart;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
-
-const std::string kStart = "; keep\r\n[S]\r\nk=1\r\n";
-
-std::set<std::string> namesIn(const std::filesystem::path& folder) {
-  std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(folder))
-    names.insert(e.path().filename().string());
-  return names;
-}
 
 // The writers' lock file stays next to the file it guards; nothing else may.
 std::set<std::string> fileAndLock(const std::string& name) {
@@ -105,7 +98,7 @@ TEST(Sharing, WritersKeepEachOthersSectionsWhileWindowsReads) {
     EXPECT_EQ(findProfileValue(bytes, s, "Peso"), std::to_string(kWrites)) << s;
     EXPECT_EQ(findProfileValue(bytes, s, "Ativo"), "1") << s;
   }
-  EXPECT_EQ(namesIn(dir.path()), fileAndLock("quorvel.txt"));
+  EXPECT_EQ(test::fileNames(dir.path()), fileAndLock("quorvel.txt"));
 }
 
 // As the Windows profile functions open it: shared for reading and writing,
@@ -125,7 +118,7 @@ TEST(Sharing, ReaderHoldingTheFileDelaysWritesButLosesNone) {
   EXPECT_EQ(writeProfileString("S", "k", "2", file), WriteResult::Failed);
   EXPECT_EQ(errno, EACCES);
   EXPECT_EQ(readFile(file), kStart);
-  EXPECT_EQ(namesIn(dir.path()), fileAndLock("p.ini"));
+  EXPECT_EQ(test::fileNames(dir.path()), fileAndLock("p.ini"));
 
   // A reader that lets go within the writer's patience: the write is late, not lost.
   std::thread release([&] {
@@ -135,7 +128,7 @@ TEST(Sharing, ReaderHoldingTheFileDelaysWritesButLosesNone) {
   EXPECT_EQ(writeProfileString("S", "k", "3", file), WriteResult::Written);
   release.join();
   EXPECT_EQ(readFile(file), "; keep\r\n[S]\r\nk=3\r\n");
-  EXPECT_EQ(namesIn(dir.path()), fileAndLock("p.ini"));
+  EXPECT_EQ(test::fileNames(dir.path()), fileAndLock("p.ini"));
 }
 
 // Another writer: the lock that every writer of the file takes.
@@ -190,7 +183,7 @@ TEST(WriteFailure, OldFileStaysAndNothingIsLeft) {
   errno = 0;
   EXPECT_EQ(writeProfileString("S", "k", "v", dir / "none" / "p.ini"), WriteResult::Failed);
   EXPECT_EQ(errno, ENOENT);
-  EXPECT_TRUE(namesIn(dir.path()).empty());
+  EXPECT_TRUE(test::fileNames(dir.path()).empty());
 
   const auto readOnly = dir / "ro.ini";
   writeFile(readOnly, kStart);
@@ -216,7 +209,7 @@ TEST(WriteFailure, OldFileStaysAndNothingIsLeft) {
   EXPECT_EQ(readProfileString("S", "k", "d", folder), "d");
   EXPECT_EQ(readProfileString("S", "k", "d", "NUL"), "d");
 
-  EXPECT_EQ(namesIn(dir.path()),
+  EXPECT_EQ(test::fileNames(dir.path()),
             (std::set<std::string>{"ro.ini", ".ro.ini.lock", "big.ini", ".big.ini.lock",
                                    "folder.ini", ".folder.ini.lock"}));
 }
@@ -272,8 +265,9 @@ TEST(WriteFailure, TemporaryFilesOfKilledWritersAreRemovedWhenOld) {
   makeFile(dir / ".p.ini.notes.1.2", std::chrono::minutes(60));   // not of our pattern
   makeFile(dir / ".q.ini.4242.8.9", std::chrono::minutes(60));    // another file's
   EXPECT_EQ(writeProfileString("S", "k", "2", file), WriteResult::Written);
-  EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"p.ini", ".p.ini.lock", ".p.ini.4243.1.456",
-                                                        ".p.ini.notes.1.2", ".q.ini.4242.8.9"}));
+  EXPECT_EQ(test::fileNames(dir.path()),
+            (std::set<std::string>{"p.ini", ".p.ini.lock", ".p.ini.4243.1.456", ".p.ini.notes.1.2",
+                                   ".q.ini.4242.8.9"}));
 }
 
 }  // namespace

@@ -43,4 +43,11 @@ void writeFile(const std::filesystem::path& p, std::string_view bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::set<std::string> fileNames(const std::filesystem::path& folder) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    names.insert(e.path().filename().string());
+  return names;
+}
+
 }  // namespace quorvel::test

@@ -3,6 +3,7 @@
 // environment overrides (the configuration folder follows XDG_CONFIG_HOME).
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace quorvel::test {
@@ -34,5 +35,7 @@ class ScopedEnv {
 
 std::string readFile(const std::filesystem::path& p);
 void writeFile(const std::filesystem::path& p, std::string_view bytes);
+// The names of what a folder holds (files, folders, links), sorted.
+std::set<std::string> fileNames(const std::filesystem::path& folder);
 
 }  // namespace quorvel::test
