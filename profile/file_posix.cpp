@@ -105,9 +105,13 @@ bool readUpTo(int fd, std::size_t sizeHint, std::size_t limit, std::string& out,
   return true;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
+// Calls `once` with what is left until every byte is taken: a short write goes
+// on from where it stopped, EINTR is tried again, and a write that takes
+// nothing fails with EIO instead of looping.
+template <typename WriteOnce>
+bool writeEvery(std::string_view bytes, WriteOnce once) {
   while (!bytes.empty()) {
-    const ssize_t n = sys().write(fd, bytes.data(), bytes.size());
+    const ssize_t n = once(bytes);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -121,21 +125,17 @@ bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
+bool writeAll(int fd, std::string_view bytes) {
+  return writeEvery(
+      bytes, [&](std::string_view rest) { return sys().write(fd, rest.data(), rest.size()); });
+}
+
 bool writeAllAt(int fd, std::string_view bytes, off_t offset) {
-  while (!bytes.empty()) {
-    const ssize_t n = sys().pwrite(fd, bytes.data(), bytes.size(), offset);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-    offset += n;
-  }
-  return true;
+  return writeEvery(bytes, [&](std::string_view rest) {
+    const ssize_t n = sys().pwrite(fd, rest.data(), rest.size(), offset);
+    if (n > 0) offset += n;
+    return n;
+  });
 }
 
 bool flushRetrying(int fd) {
