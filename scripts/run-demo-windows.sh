@@ -41,25 +41,12 @@ quorvel=$!
 track $quorvel
 
 if $virtual; then
-  shown() { ! kill -0 $quorvel 2>/dev/null || xdotool search --onlyvisible --name '^Quorvel' >/dev/null 2>&1; }
-  wait_until 30 shown || true
-  start_screenshots "$work/screen.png" 3
-  echo "demo: the window as it looks now, renewed every 3 s: $work/screen.png"
+  show_window $quorvel 30
 fi
 
 handoff="$work/handoff/quorvel.txt"
 echo "demo: scale simulator ($brand) on $(head -n1 "$work/sim.log"), COM1 of the Wine prefix $WINEPREFIX"
 echo "demo: configuration $WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Quorvel/quorvel.ini"
 echo "demo: hand-off file $(windows_path "$handoff") = $handoff; its section follows (Ctrl+C to stop)"
-last=""
-while kill -0 $quorvel 2>/dev/null; do
-  if [ -f "$handoff" ]; then
-    now=$(tr -d '\r' <"$handoff")
-    if [ "$now" != "$last" ]; then
-      printf '%s  %s\n' "$(date +%T)" "$(echo "$now" | paste -sd' ')"
-      last=$now
-    fi
-  fi
-  sleep 0.2
-done
+follow_handoff "$handoff" $quorvel
 echo "demo: Quorvel has ended"

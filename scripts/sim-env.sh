@@ -12,6 +12,8 @@
 #   map_com COMn PATH             COMn in that prefix is the device behind PATH
 #   write_config_windows BRAND FOLDER   quorvel.ini in the prefix's %APPDATA%\Quorvel
 #   windows_path PATH             the Windows name of a Linux path (Z:\...)
+#   show_window PID SECONDS       the demo's picture of its virtual display, once the window shows
+#   follow_handoff FILE PID       each new content of the hand-off file, until PID ends
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorvel.XXXXXX")
 tracked=()
@@ -108,4 +110,29 @@ write_config_windows() {
   mkdir -p "$dir"
   printf '[Configura\xe7\xe3o]\r\nPasta=%s\r\nBalan\xe7a=%s\r\nPorta=1\r\nVelocidade=9600\r\nDivisor=10\r\n' \
     "$(windows_path "$2")" "$1" >"$dir/quorvel.ini"
+}
+
+# Nobody can see a virtual display: a picture of it, renewed every 3 s, can be.
+# It starts once Quorvel's window shows, PID ends or SECONDS have passed.
+show_window() {
+  local pid=$1
+  window_shown() { ! kill -0 "$pid" 2>/dev/null || xdotool search --onlyvisible --name '^Quorvel' >/dev/null 2>&1; }
+  wait_until "$2" window_shown || true
+  start_screenshots "$work/screen.png" 3
+  echo "demo: the window as it looks now, renewed every 3 s: $work/screen.png"
+}
+
+# The hand-off file's section on one line, with the time, each time it changes.
+follow_handoff() {
+  local file=$1 pid=$2 last="" now
+  while kill -0 "$pid" 2>/dev/null; do
+    if [ -f "$file" ]; then
+      now=$(tr -d '\r' <"$file")
+      if [ "$now" != "$last" ]; then
+        printf '%s  %s\n' "$(date +%T)" "$(echo "$now" | paste -sd' ')"
+        last=$now
+      fi
+    fi
+    sleep 0.2
+  done
 }
