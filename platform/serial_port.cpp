@@ -298,10 +298,6 @@ std::int32_t TermiosSerial::Func041(std::int32_t port) {
   return p->buffer[p->head++];
 }
 
-}  // namespace quorvel
-
-namespace quorvel {
-
 std::unique_ptr<SerialLibrary> systemSerial() {
   return std::make_unique<TermiosSerial>();
 }

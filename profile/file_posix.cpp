@@ -237,24 +237,6 @@ std::string temporaryStem(const std::string& name) {
   return "." + name.substr(0, kRoom - 9) + hex;
 }
 
-// True for "<digits>.<digits>.<digits>", the part after the stem and its dot.
-bool isTemporarySuffix(std::string_view rest) {
-  int fields = 0;
-  std::size_t digits = 0;
-  for (const char c : rest) {
-    if (c == '.') {
-      if (digits == 0) return false;
-      ++fields;
-      digits = 0;
-    } else if (c >= '0' && c <= '9') {
-      ++digits;
-    } else {
-      return false;
-    }
-  }
-  return digits > 0 && fields == 2;
-}
-
 // Removes the temporary files of `t` that writers which died left behind, at
 // most once a minute per target and process: listing a shared folder costs a
 // round trip to the server. Files of other targets and other names stay.

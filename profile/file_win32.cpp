@@ -191,23 +191,6 @@ std::wstring tempPrefix(const Target& t) {
   return t.folder + L"." + t.name + L".";
 }
 
-bool isTemporarySuffix(std::wstring_view rest) {
-  int fields = 0;
-  std::size_t digits = 0;
-  for (const wchar_t c : rest) {
-    if (c == L'.') {
-      if (digits == 0) return false;
-      ++fields;
-      digits = 0;
-    } else if (c >= L'0' && c <= L'9') {
-      ++digits;
-    } else {
-      return false;
-    }
-  }
-  return digits > 0 && fields == 2;
-}
-
 // The temporary files of killed writers of this file, by their naming pattern
 // and their age; at most once a minute per file and process, under the lock.
 void sweepStaleTemporaries(const Target& t) {

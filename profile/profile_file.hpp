@@ -21,6 +21,27 @@ namespace quorvel {
 // exclude each other.
 constexpr std::uint64_t kWriterLockOffset = std::uint64_t{256} << 30;
 
+// Writers of both systems name their temporary files ".<name>.<pid>.<n>.<stamp>",
+// so that either removes what the other's dead writers left in a shared folder.
+// True for "<digits>.<digits>.<digits>", the part after ".<name>.".
+template <class Char>
+bool isTemporarySuffix(std::basic_string_view<Char> rest) {
+  int fields = 0;
+  std::size_t digits = 0;
+  for (const Char c : rest) {
+    if (c == Char('.')) {
+      if (digits == 0) return false;
+      ++fields;
+      digits = 0;
+    } else if (c >= Char('0') && c <= Char('9')) {
+      ++digits;
+    } else {
+      return false;
+    }
+  }
+  return digits > 0 && fields == 2;
+}
+
 // The bytes of a regular file, at most 16 MiB; nothing when it cannot be read
 // (missing, not a regular file, no access, an I/O error), and errno then holds
 // the cause: ENOENT for a missing file or folder.
